@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace camera {
+
+class LiveView;
+
+class CameraError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class DispatchKind { Method, PropertyPut };
+
+// One argument of a call. The pointer alternatives are by-reference
+// arguments: the callee may write through them.
+using Argument = std::variant<std::int32_t, QString, std::int32_t*, QString*>;
+using Result = std::variant<std::monostate, std::int32_t>;
+
+struct Operation {
+    std::string_view name;
+    std::int32_t dispid;
+    DispatchKind kind;
+    int argumentCount;
+};
+
+// The camera control's calls. Everything that crosses the dispatch boundary
+// is identified by these numbers and kinds, and nothing else.
+namespace operation {
+inline constexpr Operation InitializeControl{"InitializeControl", 1, DispatchKind::Method, 3};
+inline constexpr Operation SetStartupOptions{"SetStartupOptions", 25, DispatchKind::Method, 3};
+inline constexpr Operation StartControl{"StartControl", 2, DispatchKind::Method, 1};
+inline constexpr Operation StartupSwitch{"StartupSwitch", 33, DispatchKind::PropertyPut, 1};
+inline constexpr Operation SelectCamera{"SelectCamera", 8, DispatchKind::Method, 1};
+inline constexpr Operation SaveStill{"SaveStill", 15, DispatchKind::Method, 4};
+} // namespace operation
+
+inline constexpr std::array<Operation, 6> Operations{
+    operation::InitializeControl, operation::SetStartupOptions, operation::StartControl,
+    operation::StartupSwitch,     operation::SelectCamera,      operation::SaveStill};
+
+// The one boundary between the window and whatever camera stands behind it.
+// Arguments arrive in reverse: the first argument of an operation is the last
+// element, as Automation passes them.
+class CameraDispatch {
+public:
+    virtual ~CameraDispatch() = default;
+    virtual Result invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments) = 0;
+    // The widget in the main window that shows the live camera.
+    virtual void attachView(LiveView* view) = 0;
+};
+
+// Typed calls over a dispatch boundary, under the control's names.
+class LiveCamera {
+public:
+    explicit LiveCamera(CameraDispatch& dispatch) : m_dispatch(dispatch) {}
+
+    void InitializeControl(const QString& applicationName, const QString& settingsKey, std::int32_t flags);
+    void SetStartupOptions(std::int32_t mirror, std::int32_t stretch, std::int32_t keepStreaming);
+    void StartControl(std::int32_t& status);
+    void StartupSwitch(std::int32_t value);
+    // Non-zero once that camera delivers frames, 0 when it cannot be reached.
+    std::int32_t SelectCamera(std::int32_t index);
+    void SaveStill(std::int32_t compression, std::int32_t bitsPerPixel, QString& path, const QString& note);
+
+    void attachView(LiveView* view) { m_dispatch.attachView(view); }
+
+private:
+    Result call(const Operation& op, std::vector<Argument> arguments);
+
+    CameraDispatch& m_dispatch;
+};
+
+// Checks a call's arguments against an operation and hands them out in the
+// order the operation lists them.
+class ArgumentReader {
+public:
+    ArgumentReader(const Operation& op, std::vector<Argument>& arguments);
+    std::int32_t longAt(int position) const;
+    const QString& stringAt(int position) const;
+    std::int32_t& longRefAt(int position) const;
+    QString& stringRefAt(int position) const;
+
+private:
+    Argument& at(int position) const;
+    [[noreturn]] void wrongType(int position, const char* expected) const;
+
+    const Operation& m_op;
+    std::vector<Argument>& m_arguments;
+};
+
+const Operation* findOperation(std::int32_t dispid, DispatchKind kind);
+
+} // namespace camera

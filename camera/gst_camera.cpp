@@ -1,0 +1,440 @@
+#include "gst_camera.h"
+
+#include "build_config.h"
+#include "live_view.h"
+#include "share_path.h"
+
+#include <QImageWriter>
+#include <QSaveFile>
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <condition_variable>
+#include <mutex>
+
+namespace camera {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A frame older than this does not count as the camera delivering frames.
+constexpr auto FreshWindow = std::chrono::milliseconds(500);
+
+struct ObjectUnref {
+    void operator()(gpointer object) const { gst_object_unref(object); }
+};
+struct SampleUnref {
+    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
+};
+using ElementPtr = std::unique_ptr<GstElement, ObjectUnref>;
+using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
+
+SamplePtr refSample(const SamplePtr& sample)
+{
+    return SamplePtr(sample ? gst_sample_ref(sample.get()) : nullptr);
+}
+
+void ensureGstreamer()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+// A frame mapped for as long as a QImage refers to its pixels.
+struct MappedFrame {
+    SamplePtr sample;
+    GstVideoFrame frame;
+};
+
+void releaseMappedFrame(void* data)
+{
+    auto* mapped = static_cast<MappedFrame*>(data);
+    gst_video_frame_unmap(&mapped->frame);
+    delete mapped;
+}
+
+// Wraps the sample's pixels without copying them.
+QImage imageOf(const SamplePtr& sample)
+{
+    if (!sample)
+        return {};
+    GstCaps* caps = gst_sample_get_caps(sample.get());
+    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+    GstVideoInfo info;
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)
+        || GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRx)
+        return {};
+    auto* mapped = new MappedFrame{refSample(sample), {}};
+    if (!gst_video_frame_map(&mapped->frame, &info, buffer, GST_MAP_READ)) {
+        delete mapped;
+        return {};
+    }
+    // BGRx bytes are what QImage calls RGB32 on a little-endian machine.
+    return QImage(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped->frame, 0)),
+                  GST_VIDEO_FRAME_WIDTH(&mapped->frame), GST_VIDEO_FRAME_HEIGHT(&mapped->frame),
+                  GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, 0), QImage::Format_RGB32, releaseMappedFrame,
+                  mapped);
+}
+
+std::string cameraName(int index)
+{
+    return "camera " + std::to_string(index) + (index == 0 ? " (bottom)" : " (colour)");
+}
+
+} // namespace
+
+struct GstCamera::Camera {
+    int index = 0;
+    CameraSource source;
+    GstCamera* owner = nullptr;
+
+    // Touched only by the user-interface thread.
+    ElementPtr pipeline;
+    ElementPtr sink;
+
+    // Shared with the streaming thread.
+    std::mutex mutex;
+    std::condition_variable changed;
+    SamplePtr latest;
+    std::uint64_t sequence = 0;
+    Clock::time_point arrivedAt;
+    int warmupLeft = 0;
+    bool failed = false;
+    std::string failure;
+
+    void fail(std::string why)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (!failed) {
+                failed = true;
+                failure = std::move(why);
+            }
+        }
+        changed.notify_all();
+    }
+};
+
+namespace {
+
+GstFlowReturn onNewSample(GstAppSink* sink, gpointer data)
+{
+    auto* camera = static_cast<GstCamera::Camera*>(data);
+    SamplePtr sample(gst_app_sink_pull_sample(sink));
+    if (!sample)
+        return GST_FLOW_OK;
+    {
+        std::lock_guard lock(camera->mutex);
+        if (camera->warmupLeft > 0) {
+            --camera->warmupLeft;
+            return GST_FLOW_OK;
+        }
+        camera->latest = std::move(sample);
+        ++camera->sequence;
+        camera->arrivedAt = Clock::now();
+    }
+    camera->changed.notify_all();
+    camera->owner->frameArrived(*camera);
+    return GST_FLOW_OK;
+}
+
+// Runs on whichever thread posts; it only records the failure. Every message
+// is dropped so that nothing piles up on a bus that nobody reads.
+GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
+{
+    auto* camera = static_cast<GstCamera::Camera*>(data);
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        GError* error = nullptr;
+        gst_message_parse_error(message, &error, nullptr);
+        camera->fail(error ? error->message : "pipeline error");
+        if (error)
+            g_error_free(error);
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+        camera->fail("the camera stopped delivering pictures");
+    }
+    return GST_BUS_DROP;
+}
+
+} // namespace
+
+GstCamera::GstCamera(std::array<CameraSource, 2> sources, const image_store::ShareMap& share,
+                     CameraTimeouts timeouts)
+    : m_share(share), m_timeouts(timeouts)
+{
+    ensureGstreamer();
+    for (int i = 0; i < 2; ++i) {
+        m_cameras[i] = std::make_unique<Camera>();
+        m_cameras[i]->index = i;
+        m_cameras[i]->owner = this;
+        m_cameras[i]->source = std::move(sources[i]);
+    }
+}
+
+GstCamera::~GstCamera()
+{
+    // Streaming threads must be gone before the slots they write to.
+    for (auto& camera : m_cameras)
+        stop(*camera);
+}
+
+std::array<CameraSource, 2> GstCamera::buildSources()
+{
+    return {CameraSource{std::string(buildconfig::BottomCameraSource), buildconfig::BottomCameraWarmupFrames},
+            CameraSource{std::string(buildconfig::ColorCameraSource), buildconfig::ColorCameraWarmupFrames}};
+}
+
+void GstCamera::setSource(int index, CameraSource source)
+{
+    if (index < 0 || index > 1)
+        throw CameraError("There is no " + cameraName(index));
+    m_cameras[index]->source = std::move(source);
+    m_cameras[index]->fail("the camera was replaced");
+}
+
+Result GstCamera::invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments)
+{
+    const Operation* op = findOperation(dispid, kind);
+    if (!op)
+        throw CameraError("The camera has no operation with DISPID " + std::to_string(dispid)
+                          + (kind == DispatchKind::Method ? " (method)" : " (property put)"));
+    const ArgumentReader args(*op, arguments);
+    switch (dispid) {
+    case operation::InitializeControl.dispid:
+        initializeControl(args.stringAt(0), args.stringAt(1), args.longAt(2));
+        return {};
+    case operation::SetStartupOptions.dispid:
+        setStartupOptions(args.longAt(0), args.longAt(1), args.longAt(2));
+        return {};
+    case operation::StartControl.dispid:
+        args.longRefAt(0) = startControl();
+        return {};
+    case operation::StartupSwitch.dispid:
+        setStartupSwitch(args.longAt(0));
+        return {};
+    case operation::SelectCamera.dispid:
+        return selectCamera(args.longAt(0));
+    case operation::SaveStill.dispid:
+        saveStill(args.longAt(0), args.longAt(1), args.stringRefAt(2), args.stringAt(3));
+        return {};
+    default:
+        break;
+    }
+    throw CameraError("Operation " + std::string(op->name) + " is not implemented");
+}
+
+void GstCamera::attachView(LiveView* view)
+{
+    m_view = view;
+    if (m_view) {
+        m_view->setMirrored(m_mirror);
+        m_view->setStretched(m_stretch);
+    }
+}
+
+void GstCamera::initializeControl(const QString& applicationName, const QString& settingsKey,
+                                  std::int32_t flags)
+{
+    if (applicationName.isEmpty())
+        throw CameraError("InitializeControl: the application name is empty");
+    if (settingsKey.isEmpty())
+        throw CameraError("InitializeControl: the settings key is empty");
+    if (flags != 0)
+        throw CameraError("InitializeControl: flags " + std::to_string(flags) + " are not supported");
+}
+
+void GstCamera::setStartupOptions(std::int32_t mirror, std::int32_t stretch, std::int32_t keepStreaming)
+{
+    m_mirror = mirror != 0;
+    m_stretch = stretch != 0;
+    m_keepStreaming = keepStreaming != 0;
+    attachView(m_view);
+}
+
+std::int32_t GstCamera::startControl()
+{
+    std::int32_t started = 0;
+    for (auto& camera : m_cameras) {
+        if (!m_keepStreaming && camera->index != m_live.load() && m_live.load() >= 0)
+            continue;
+        if (start(*camera))
+            ++started;
+    }
+    return started;
+}
+
+void GstCamera::setStartupSwitch(std::int32_t value)
+{
+    m_viewEnabled = value != 0;
+}
+
+bool GstCamera::start(Camera& camera)
+{
+    stop(camera);
+    const std::string description = camera.source.description
+        + " ! videoconvert ! video/x-raw,format=BGRx"
+          " ! appsink name=imagemaker_sink max-buffers=1 drop=true sync=false enable-last-sample=false";
+    GError* error = nullptr;
+    GstElement* parsed = gst_parse_launch(description.c_str(), &error);
+    if (error || !parsed) {
+        const std::string why = error ? error->message : "the camera's description cannot be built";
+        if (error)
+            g_error_free(error);
+        if (parsed)
+            gst_object_unref(gst_object_ref_sink(parsed));
+        camera.fail(why);
+        return false;
+    }
+    camera.pipeline.reset(GST_ELEMENT(gst_object_ref_sink(parsed)));
+    camera.sink.reset(gst_bin_get_by_name(GST_BIN(camera.pipeline.get()), "imagemaker_sink"));
+
+    {
+        std::lock_guard lock(camera.mutex);
+        camera.latest.reset();
+        camera.failed = false;
+        camera.failure.clear();
+        camera.warmupLeft = camera.source.warmupFrames;
+    }
+
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = onNewSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(camera.sink.get()), &callbacks, &camera, nullptr);
+    GstBus* bus = gst_element_get_bus(camera.pipeline.get());
+    gst_bus_set_sync_handler(bus, onBusMessage, &camera, nullptr);
+    gst_object_unref(bus);
+
+    if (gst_element_set_state(camera.pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        camera.fail("the camera cannot be started");
+        stop(camera);
+        return false;
+    }
+    return true;
+}
+
+void GstCamera::stop(Camera& camera)
+{
+    if (camera.pipeline) {
+        gst_element_set_state(camera.pipeline.get(), GST_STATE_NULL);
+        camera.sink.reset();
+        camera.pipeline.reset();
+    }
+    std::lock_guard lock(camera.mutex);
+    camera.latest.reset();
+}
+
+bool GstCamera::waitForFrames(Camera& camera)
+{
+    std::unique_lock lock(camera.mutex);
+    const auto delivering = [&] {
+        return camera.failed || (camera.latest && Clock::now() - camera.arrivedAt < FreshWindow);
+    };
+    const auto deadline = Clock::now() + m_timeouts.select;
+    while (!delivering()) {
+        if (camera.changed.wait_until(lock, deadline) == std::cv_status::timeout && !delivering())
+            return false;
+    }
+    return !camera.failed;
+}
+
+std::int32_t GstCamera::selectCamera(std::int32_t index)
+{
+    if (index < 0 || index > 1)
+        return 0;
+    Camera& camera = *m_cameras[index];
+    bool healthy = false;
+    {
+        std::lock_guard lock(camera.mutex);
+        healthy = camera.pipeline && !camera.failed;
+    }
+    m_live = index;
+    if (!m_keepStreaming)
+        stop(*m_cameras[1 - index]);
+    if (!healthy && !start(camera))
+        return 0;
+    if (!waitForFrames(camera)) {
+        camera.fail(cameraName(index) + " delivered no picture");
+        stop(camera);
+        return 0;
+    }
+    presentFrame();
+    return 1;
+}
+
+void GstCamera::saveStill(std::int32_t compression, std::int32_t bitsPerPixel, const QString& path,
+                          const QString& note)
+{
+    Q_UNUSED(note);
+    if (compression != 0)
+        throw CameraError("SaveStill: compression " + std::to_string(compression)
+                          + " is not supported; 0 writes an uncompressed bitmap");
+    if (bitsPerPixel != 24)
+        throw CameraError("SaveStill: " + std::to_string(bitsPerPixel)
+                          + " bits per pixel are not supported; bitmaps have 24");
+    const QString local = m_share.toLocal(path);
+    const int live = m_live.load();
+    if (live < 0)
+        throw CameraError("SaveStill: no camera has been selected");
+    Camera& camera = *m_cameras[live];
+    if (!camera.pipeline)
+        throw CameraError("SaveStill: " + cameraName(live) + " cannot be reached");
+
+    // Only a frame that arrives after this call began is the camera's current
+    // picture; anything older may show the sample before it was placed.
+    SamplePtr sample;
+    {
+        std::unique_lock lock(camera.mutex);
+        const std::uint64_t before = camera.sequence;
+        const bool fresh = camera.changed.wait_for(lock, m_timeouts.still, [&] {
+            return camera.failed || camera.sequence > before;
+        });
+        if (camera.failed)
+            throw CameraError("SaveStill: " + cameraName(live) + " failed: " + camera.failure);
+        if (!fresh)
+            throw CameraError("SaveStill: " + cameraName(live) + " delivered no picture within "
+                              + std::to_string(m_timeouts.still.count()) + " ms");
+        sample = refSample(camera.latest);
+    }
+    const QImage still = imageOf(sample).convertToFormat(QImage::Format_RGB888);
+    sample.reset();
+    if (still.isNull())
+        throw CameraError("SaveStill: " + cameraName(live) + " delivered a picture that cannot be read");
+
+    // Written beside the target and renamed, so a failed save leaves the
+    // bitmap of an earlier take as it was.
+    QSaveFile file(local);
+    if (!file.open(QIODevice::WriteOnly))
+        throw CameraError("SaveStill: cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+    QImageWriter writer(&file, "bmp");
+    if (!writer.write(still)) {
+        file.cancelWriting();
+        throw CameraError("SaveStill: cannot write " + path.toStdString() + ": " + writer.errorString().toStdString());
+    }
+    if (!file.commit())
+        throw CameraError("SaveStill: cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+}
+
+void GstCamera::frameArrived(Camera& camera)
+{
+    if (camera.index == m_live.load() && m_viewEnabled.load() && !m_framePending.exchange(true))
+        QMetaObject::invokeMethod(this, &GstCamera::presentFrame, Qt::QueuedConnection);
+}
+
+void GstCamera::presentFrame()
+{
+    m_framePending = false;
+    const int live = m_live.load();
+    if (!m_view || !m_viewEnabled.load() || live < 0)
+        return;
+    Camera& camera = *m_cameras[live];
+    SamplePtr sample;
+    {
+        std::lock_guard lock(camera.mutex);
+        sample = refSample(camera.latest);
+    }
+    if (sample)
+        m_view->setFrame(imageOf(sample));
+}
+
+} // namespace camera

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "camera_control.h"
+
+#include <QObject>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace image_store {
+class ShareMap;
+}
+
+namespace camera {
+
+struct CameraSource {
+    // A GStreamer source description ("videotestsrc ...", "v4l2src device=...").
+    std::string description;
+    // Frames thrown away after each start: fresh UVC cameras deliver dark ones.
+    int warmupFrames = 0;
+};
+
+struct CameraTimeouts {
+    // Longest SelectCamera waits for the camera to deliver a frame.
+    std::chrono::milliseconds select{2500};
+    // Longest SaveStill waits for a frame newer than the call.
+    std::chrono::milliseconds still{2000};
+};
+
+// Two cameras on GStreamer: index 0 is the bottom camera, 1 the colour one.
+// Each camera is its own pipeline ending in an appsink that keeps only the
+// latest frame; the live camera's frames go to the view.
+//
+// What the control's fixed arguments mean here:
+//  - InitializeControl(application name, settings key, flags): the name becomes
+//    GStreamer's application name; the key only labels the cameras (their
+//    settings come from the build); flags must be 0.
+//  - SetStartupOptions(mirror, stretch, keepStreaming): mirror the live view
+//    horizontally; stretch it to the view instead of keeping the aspect; keep
+//    the camera that is not live streaming (1), so a switch costs no camera
+//    start, or stop it (0), for buses too slow for two streams.
+//  - StartControl(&status): starts the cameras (both, or the live one when
+//    keepStreaming is 0) and writes how many came up; a camera that does not
+//    is tried again at its next SelectCamera.
+//  - StartupSwitch = v: non-zero shows the live camera in the view, 0 freezes it.
+//  - SaveStill(compression, bits per pixel, &path, note): compression must be 0
+//    (an uncompressed bitmap) and bits per pixel 24; the note is not stored.
+class GstCamera final : public QObject, public CameraDispatch {
+    Q_OBJECT
+public:
+    GstCamera(std::array<CameraSource, 2> sources, const image_store::ShareMap& share,
+              CameraTimeouts timeouts = {});
+    ~GstCamera() override;
+
+    // The cameras of this build.
+    static std::array<CameraSource, 2> buildSources();
+
+    Result invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments) override;
+    void attachView(LiveView* view) override;
+
+    void initializeControl(const QString& applicationName, const QString& settingsKey, std::int32_t flags);
+    void setStartupOptions(std::int32_t mirror, std::int32_t stretch, std::int32_t keepStreaming);
+    std::int32_t startControl();
+    void setStartupSwitch(std::int32_t value);
+    std::int32_t selectCamera(std::int32_t index);
+    void saveStill(std::int32_t compression, std::int32_t bitsPerPixel, const QString& path,
+                   const QString& note);
+
+    int liveIndex() const { return m_live.load(); }
+    // Replaces a camera's source; it takes effect at the camera's next start.
+    // Stands for unplugging a camera and plugging in another.
+    void setSource(int index, CameraSource source);
+
+    struct Camera;
+    // Called on a streaming thread for each frame that a camera keeps.
+    void frameArrived(Camera& camera);
+
+private:
+    bool start(Camera& camera);
+    void stop(Camera& camera);
+    bool waitForFrames(Camera& camera);
+    void presentFrame();
+
+    const image_store::ShareMap& m_share;
+    CameraTimeouts m_timeouts;
+    std::array<std::unique_ptr<Camera>, 2> m_cameras;
+    std::atomic<int> m_live{-1};
+    std::atomic<bool> m_viewEnabled{true};
+    std::atomic<bool> m_framePending{false};
+    bool m_keepStreaming = true;
+    bool m_mirror = false;
+    bool m_stretch = false;
+    LiveView* m_view = nullptr;
+};
+
+} // namespace camera

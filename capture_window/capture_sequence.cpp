@@ -1,0 +1,173 @@
+#include "capture_window.h"
+
+#include "ui_form_imagemaker.h"
+
+#include <stdexcept>
+
+namespace {
+// How long a capture's pictures are waited for before the panel gives up.
+constexpr int FreshPictureWaitMs = 30000;
+} // namespace
+
+void Form_ImageMaker::cmd_capture_Click()
+{
+    guarded([this] { captureChain(); });
+}
+
+void Form_ImageMaker::captureChain()
+{
+    // Each "Yes" to "Take picture now?" captures the next sample; a loop
+    // rather than a nested call keeps the stack flat however long the chain.
+    bool takeNow = true;
+    while (takeNow) {
+        try {
+            captureAction();
+        } catch (const std::exception& error) {
+            // Shown, then the window settles as after any capture attempt.
+            report(error);
+        }
+        takeNow = AcceptSampleNumber();
+    }
+}
+
+void Form_ImageMaker::captureAction()
+{
+    if (!CaptureViews())
+        return;
+    RecordCapture();
+    ui->lbl_Status->setText(QStringLiteral("Images have been captured"));
+    const QString next = nextSampleNumber(CurrentSample);
+    ShowSampleImages(CurrentSample);
+    const bool increment = m_prompts.askYesNo(
+        this, QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')'),
+        QStringLiteral("Auto Increment"));
+    if (increment) {
+        m_scanDialog.setNumberText(next);
+    } else {
+        // The scan dialog opens once this handling has finished.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isVisible())
+                    cmd_wo_Click();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+bool Form_ImageMaker::CaptureViews()
+{
+    bool result = true;
+    const bool bottomFirst = CurrentView == QLatin1String("Bottom");
+    const QString& firstPrefix = bottomFirst ? image_store::BottomPrefix : image_store::ColorPrefix;
+    const QString& otherPrefix = bottomFirst ? image_store::ColorPrefix : image_store::BottomPrefix;
+    const qint16 otherCamera = bottomFirst ? ColorCamIndex : BottomCamIndex;
+    const qint16 returnCamera = bottomFirst ? BottomCamIndex : ColorCamIndex;
+
+    expectFreshPictures();
+    try {
+        QString first = m_store.imagePath(firstPrefix, CurrentSample, image_store::BmpExtension);
+        m_camera.SaveStill(0, 24, first, QString());
+        m_camera.SelectCamera(otherCamera);
+        QString second = m_store.imagePath(otherPrefix, CurrentSample, image_store::BmpExtension);
+        m_camera.SaveStill(0, 24, second, QString());
+        notePicturesSaved();
+        finishCapture(returnCamera);
+    } catch (const std::exception&) {
+        result = false;
+        m_fresh.reset();
+        finishCapture(returnCamera);
+    }
+    return result;
+}
+
+void Form_ImageMaker::finishCapture(qint16 returnCamera)
+{
+    m_camera.SelectCamera(returnCamera);
+    m_store.startConversion(m_store.converterCommand(image_store::BottomPrefix, CurrentSample), 2);
+    m_store.startConversion(m_store.converterCommand(image_store::ColorPrefix, CurrentSample), 2);
+}
+
+void Form_ImageMaker::RecordCapture()
+{
+    const QDateTime now = m_clock();
+    ui->lst_Captured->insertItem(static_cast<int>(CapturedCount),
+                                 CurrentSample + QStringLiteral(" captured at.... ") + generalDateText(now, QLocale()));
+    CapturedSamples.resize(CapturedCount + 1);
+    CapturedSamples[CapturedCount] = CurrentSample;
+    ++CapturedCount;
+}
+
+QString Form_ImageMaker::nextSampleNumber(const QString& sample)
+{
+    bool ok = false;
+    const qlonglong number = sample.trimmed().toLongLong(&ok);
+    if (!ok)
+        throw std::invalid_argument("The sample number \"" + sample.toStdString() + "\" is not a number");
+    return (QStringLiteral("00000000") + QString::number(number + 1)).right(8);
+}
+
+QString Form_ImageMaker::generalDateText(const QDateTime& when, const QLocale& locale)
+{
+    const QString date = locale.toString(when.date(), QLocale::ShortFormat);
+    const QTime time = when.time();
+    if (time.hour() == 0 && time.minute() == 0 && time.second() == 0)
+        return date;
+
+    // The locale's long time format without its time-zone field ("t").
+    const QString format = locale.timeFormat(QLocale::LongFormat);
+    QString withoutZone;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (!quoted && c == QLatin1Char('t'))
+            continue;
+        withoutZone += c;
+    }
+    return date + QLatin1Char(' ') + locale.toString(time, withoutZone.trimmed());
+}
+
+void Form_ImageMaker::expectFreshPictures()
+{
+    FreshPictures fresh;
+    fresh.sample = CurrentSample.trimmed();
+    fresh.oldColor = m_store.stamp(m_store.imagePath(image_store::ColorPrefix, fresh.sample, image_store::JpgExtension));
+    fresh.oldBottom = m_store.stamp(m_store.imagePath(image_store::BottomPrefix, fresh.sample, image_store::JpgExtension));
+    m_fresh = fresh;
+    m_freshPoll.stop();
+}
+
+void Form_ImageMaker::notePicturesSaved()
+{
+    if (!m_fresh)
+        return;
+    m_fresh->colorBitmap = m_store.stamp(m_store.imagePath(image_store::ColorPrefix, m_fresh->sample, image_store::BmpExtension));
+    m_fresh->bottomBitmap = m_store.stamp(m_store.imagePath(image_store::BottomPrefix, m_fresh->sample, image_store::BmpExtension));
+    m_fresh->deadline = QDeadlineTimer(FreshPictureWaitMs);
+    m_freshPoll.start();
+}
+
+bool Form_ImageMaker::pictureIsCurrent(const QString& viewPrefix, const QString& sample) const
+{
+    if (!m_fresh || m_fresh->sample != sample)
+        return true;
+    const bool color = viewPrefix == image_store::ColorPrefix;
+    const image_store::FileStamp jpeg = m_store.stamp(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension));
+    const image_store::FileStamp& old = color ? m_fresh->oldColor : m_fresh->oldBottom;
+    const image_store::FileStamp& bitmap = color ? m_fresh->colorBitmap : m_fresh->bottomBitmap;
+    // Written after this capture's bitmap, and not the JPEG that was there before.
+    return jpeg.exists && bitmap.exists && !(jpeg == old) && jpeg.modifiedNs >= bitmap.modifiedNs;
+}
+
+void Form_ImageMaker::pollFreshPictures()
+{
+    if (m_fresh && (m_fresh->deadline.hasExpired() || ui->lbl_Pictures->text().trimmed() != m_fresh->sample))
+        m_fresh.reset();
+    if (m_fresh && !m_fresh->bottomShown)
+        loadPicture(ui->img_bttm, image_store::BottomPrefix, m_fresh->sample);
+    if (m_fresh && !m_fresh->colorShown)
+        loadPicture(ui->img_color, image_store::ColorPrefix, m_fresh->sample);
+    if (!m_fresh)
+        m_freshPoll.stop();
+}

@@ -1,0 +1,210 @@
+#include "capture_window.h"
+
+#include "artwork.h"
+#include "frm_wo.h"
+#include "ui_form_imagemaker.h"
+#include "window_conventions.h"
+
+#include <QCloseEvent>
+#include <QPixmap>
+
+namespace {
+const QString ColorView = QStringLiteral("Color");
+const QString BottomView = QStringLiteral("Bottom");
+} // namespace
+
+Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::Form_ImageMaker>()), m_camera(services.camera),
+      m_store(services.store), m_prompts(services.prompts), m_clock(std::move(services.clock)),
+      m_scanDialog(this)
+{
+    ui->setupUi(this);
+    setFixedSize(size());
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    applyButtonConventions(this);
+    // Frames are opaque, so the panel buttons' captions stay hidden behind them.
+    for (QFrame* frame : {ui->Frame1, ui->Frame2, ui->Frame3, ui->Frame4, ui->Frame5, ui->Frame6, ui->Frame7})
+        frame->setAutoFillBackground(true);
+
+    const QPixmap banner = QPixmap::fromImage(artwork::headerBanner());
+    for (QLabel* strip : {ui->Image1, ui->Image2, ui->Image3})
+        strip->setPixmap(banner);
+    ui->cmd_View->setIcon(QPixmap::fromImage(artwork::viewButtonFace(ColorView)));
+    ui->cmd_capture->setIcon(QPixmap::fromImage(artwork::captureButtonFace()));
+    m_camera.attachView(ui->LiveCam1);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(StartupCheckDelayMs);
+    Timer1->setSingleShot(false);
+    connect(Timer1, &QTimer::timeout, this, &Form_ImageMaker::Timer1_Timer);
+
+    m_freshPoll.setInterval(20);
+    connect(&m_freshPoll, &QTimer::timeout, this, &Form_ImageMaker::pollFreshPictures);
+
+    connect(ui->cmd_View, &QPushButton::clicked, this, [this] { guarded([this] { cmd_View_Click(); }); });
+    connect(ui->cmd_Close, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Close_Click);
+    connect(ui->cmd_wo, &QPushButton::clicked, this, &Form_ImageMaker::cmd_wo_Click);
+    connect(ui->cmd_capture, &QPushButton::clicked, this, &Form_ImageMaker::cmd_capture_Click);
+    connect(ui->lst_Captured, &QListWidget::itemDoubleClicked, this, &Form_ImageMaker::lst_Captured_DblClick);
+    connect(ui->cmd_Redo, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Redo_Click);
+    connect(ui->cmd_Delete, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Delete_Click);
+
+    guarded([this] { formLoad(); });
+
+    // Nothing can be captured before a sample is armed; the start-up check
+    // and arming enable the two buttons.
+    ui->cmd_capture->setEnabled(false);
+    ui->cmd_View->setEnabled(false);
+    Timer1->start();
+}
+
+Form_ImageMaker::~Form_ImageMaker()
+{
+    m_camera.attachView(nullptr);
+}
+
+void Form_ImageMaker::formLoad()
+{
+    CapturedCount = 0;
+    ColorCamIndex = 1;
+    BottomCamIndex = 0;
+
+    const QColor buttonFace(242, 240, 229);
+    for (QPushButton* button : {ui->cmd_capture, ui->cmd_View}) {
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::Button, buttonFace);
+        button->setPalette(palette);
+    }
+
+    CurrentView = ColorView;
+    InitCameras();
+
+    QPalette window = palette();
+    window.setColor(QPalette::Window, QColor(214, 141, 0));
+    setPalette(window);
+    setAutoFillBackground(true);
+
+    const auto makeBold = [](QLabel* label) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+    };
+    makeBold(ui->lbl_ImagesCaptured);
+    ui->lbl_view->setText(QStringLiteral("Color view"));
+    makeBold(ui->lbl_view);
+    makeBold(ui->lbl_Pictures);
+    ui->lbl_labnumber->setFont(QFont(QStringLiteral("Tahoma"), 10, QFont::Bold));
+    ui->lbl_Status->setText(QStringLiteral("Waiting..."));
+    ShowSampleImages(QString());
+}
+
+void Form_ImageMaker::InitCameras()
+{
+    m_camera.InitializeControl(QStringLiteral("TAVEX_DEMO"),
+                               QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo"), 0);
+    m_camera.SetStartupOptions(0, 0, 1);
+    std::int32_t status = 0;
+    m_camera.StartControl(status);
+    m_camera.StartupSwitch(-1);
+
+    const std::int32_t bottom = m_camera.SelectCamera(BottomCamIndex);
+    const std::int32_t color = m_camera.SelectCamera(ColorCamIndex);
+    if (bottom == 0 || color == 0) {
+        m_prompts.showMessage(this, QStringLiteral("Unable to connect to any camera"));
+        ui->cmd_capture->setEnabled(false);
+    }
+}
+
+void Form_ImageMaker::cmd_View_Click()
+{
+    if (CurrentView == ColorView) {
+        ui->cmd_View->setIcon(QPixmap::fromImage(m_store.loadImage(m_store.buttonFacePath(ColorView))));
+        CurrentView = BottomView;
+        ui->lbl_view->setText(QStringLiteral("Bottom View"));
+        m_camera.SelectCamera(0);
+    } else {
+        ui->cmd_View->setIcon(QPixmap::fromImage(m_store.loadImage(m_store.buttonFacePath(BottomView))));
+        CurrentView = ColorView;
+        ui->lbl_view->setText(QStringLiteral("Color View"));
+        m_camera.SelectCamera(1);
+    }
+}
+
+void Form_ImageMaker::ShowSampleImages(const QString& sample)
+{
+    QString caption = QStringLiteral("Last Image Taken");
+    ui->cmd_Redo->hide();
+    ui->cmd_Delete->hide();
+    ui->img_bttm->clear();
+    ui->img_color->clear();
+    if (sample.size() == 8) {
+        const QString trimmed = sample.trimmed();
+        if (m_fresh && m_fresh->sample != trimmed)
+            m_fresh.reset();
+        loadPicture(ui->img_bttm, image_store::BottomPrefix, trimmed);
+        loadPicture(ui->img_color, image_store::ColorPrefix, trimmed);
+        caption = sample;
+        ui->cmd_Redo->show();
+        ui->cmd_Delete->show();
+    } else {
+        m_fresh.reset();
+    }
+    ui->lbl_Pictures->setText(caption);
+}
+
+void Form_ImageMaker::loadPicture(QLabel* box, const QString& viewPrefix, const QString& sample)
+{
+    // A missing or unreadable JPEG leaves its box empty, without a message.
+    try {
+        if (!pictureIsCurrent(viewPrefix, sample))
+            return;
+        const QImage picture = m_store.loadImage(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension),
+                                                 box->contentsRect().size());
+        box->setPixmap(QPixmap::fromImage(picture));
+        if (m_fresh && m_fresh->sample == sample) {
+            (viewPrefix == image_store::ColorPrefix ? m_fresh->colorShown : m_fresh->bottomShown) = true;
+            if (m_fresh->colorShown && m_fresh->bottomShown)
+                m_fresh.reset();
+        }
+        emit pictureShown(viewPrefix, sample);
+    } catch (const std::exception&) {
+    }
+}
+
+void Form_ImageMaker::cmd_Close_Click()
+{
+    close();
+}
+
+void Form_ImageMaker::closeEvent(QCloseEvent* event)
+{
+    Timer1->stop();
+    m_freshPoll.stop();
+    m_scanDialog.unload();
+    event->accept();
+}
+
+void Form_ImageMaker::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    ui->cmd_Close->setFocus(Qt::OtherFocusReason);
+}
+
+void Form_ImageMaker::guarded(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        report(error);
+    }
+}
+
+void Form_ImageMaker::report(const std::exception& error)
+{
+    try {
+        m_prompts.showMessage(this, QString::fromStdString(error.what()));
+    } catch (...) {
+        // Nothing is left to tell the operator with.
+    }
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "camera_control.h"
+#include "image_store.h"
+#include "prompts.h"
+#include "scan_dialog_access.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QLocale>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace Ui {
+class Form_ImageMaker;
+}
+class QLabel;
+
+// What the capture window is given rather than makes: the camera behind
+// LiveCam1, the image store, the message boxes and the clock.
+struct CaptureWindowServices {
+    camera::CameraDispatch& camera;
+    image_store::ImageStore& store;
+    Prompts& prompts;
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+};
+
+// The main window: live view, arming, capture, history and review.
+class Form_ImageMaker : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form_ImageMaker(CaptureWindowServices services, QWidget* parent = nullptr);
+    ~Form_ImageMaker() override;
+
+    // Start-up and display.
+    void InitCameras();
+    void ShowSampleImages(const QString& sample);
+
+    // Arming. Returns whether the operator asked to take the picture now;
+    // the caller then runs the capture chain.
+    bool AcceptSampleNumber();
+    void CheckSampleOnStartup();
+
+    // Capture.
+    bool CaptureViews();
+    void RecordCapture();
+
+    static QString nextSampleNumber(const QString& sample);
+    // Short date, a blank, long time without a time zone; the date alone at
+    // exactly midnight.
+    static QString generalDateText(const QDateTime& when, const QLocale& locale);
+
+    const QString& currentView() const { return CurrentView; }
+    const QString& currentSample() const { return CurrentSample; }
+    const QStringList& capturedSamples() const { return CapturedSamples; }
+    qint64 capturedCount() const { return CapturedCount; }
+    ScanDialogAccess& scanDialog() { return m_scanDialog; }
+
+    static constexpr int StartupCheckDelayMs = 1000;
+
+signals:
+    // A picture of the displayed sample was put in the panel.
+    void pictureShown(const QString& viewPrefix, const QString& sample);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Event handlers.
+    void formLoad();
+    void cmd_View_Click();
+    void cmd_Close_Click();
+    void Timer1_Timer();
+    void cmd_wo_Click();
+    void cmd_capture_Click();
+    void lst_Captured_DblClick();
+    void cmd_Redo_Click();
+    void cmd_Delete_Click();
+
+    // Steps of the handlers above.
+    void getWoAction();
+    void captureChain();
+    void captureAction();
+    void finishCapture(qint16 returnCamera);
+    void runStartupCheckWhenIdle();
+    void enterWaiting();
+
+    // Pictures that are shown only once this capture's conversion wrote them.
+    void expectFreshPictures();
+    void notePicturesSaved();
+    bool pictureIsCurrent(const QString& viewPrefix, const QString& sample) const;
+    void loadPicture(QLabel* box, const QString& viewPrefix, const QString& sample);
+    void pollFreshPictures();
+
+    // Runs a handler; an error it does not trap is shown and the program goes on.
+    void guarded(const std::function<void()>& handler);
+    void report(const std::exception& error);
+
+    std::unique_ptr<Ui::Form_ImageMaker> ui;
+    camera::LiveCamera m_camera;
+    image_store::ImageStore& m_store;
+    Prompts& m_prompts;
+    std::function<QDateTime()> m_clock;
+    ScanDialogAccess m_scanDialog;
+    QTimer* Timer1 = nullptr;
+
+    qint16 ColorCamIndex = 1;
+    qint16 BottomCamIndex = 0;
+    QString CurrentView;
+    QString CurrentSample;
+    QStringList CapturedSamples;
+    // Wide enough that no run can overflow it.
+    qint64 CapturedCount = 0;
+
+    struct FreshPictures {
+        QString sample;
+        image_store::FileStamp oldColor, oldBottom;
+        image_store::FileStamp colorBitmap, bottomBitmap;
+        bool colorShown = false;
+        bool bottomShown = false;
+        QDeadlineTimer deadline;
+    };
+    std::optional<FreshPictures> m_fresh;
+    QTimer m_freshPoll;
+};

@@ -1,0 +1,31 @@
+#include "capture_window.h"
+
+#include "ui_form_imagemaker.h"
+
+void Form_ImageMaker::lst_Captured_DblClick()
+{
+    guarded([this] {
+        const int index = ui->lst_Captured->currentRow();
+        // No selection, or nothing captured yet: there is no entry to show.
+        if (index < 0 || index >= CapturedSamples.size())
+            return;
+        ShowSampleImages(CapturedSamples[index]);
+    });
+}
+
+void Form_ImageMaker::cmd_Redo_Click()
+{
+    guarded([this] {
+        ui->cmd_Redo->hide();
+        ui->cmd_Delete->hide();
+        m_scanDialog.setNumberText(ui->lbl_Pictures->text());
+        if (AcceptSampleNumber())
+            captureChain();
+    });
+}
+
+void Form_ImageMaker::cmd_Delete_Click()
+{
+    // A JPEG that cannot be deleted (read-only, locked) is reported by name.
+    guarded([this] { m_store.deleteJpegs(ui->lbl_Pictures->text()); });
+}

@@ -1,0 +1,112 @@
+#include "frm_wo.h"
+
+#include "ui_frm_wo.h"
+#include "window_conventions.h"
+
+#include <QKeyEvent>
+
+Frm_Wo::Frm_Wo(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::Frm_Wo>())
+{
+    ui->setupUi(this);
+    setFixedSize(size());
+    // Opens where the window system puts new windows, not centred on the owner.
+    setAttribute(Qt::WA_Moved);
+
+    QPalette white = ui->txt_Wo->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    ui->txt_Wo->setPalette(white);
+
+    // No text is composed here; an input method would only delay or reorder
+    // the scanner's keystrokes.
+    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(ui->cmd_Ok),
+                            static_cast<QWidget*>(ui->cmd_Cancel), static_cast<QWidget*>(ui->cmd_Exit)})
+        widget->setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    applyButtonConventions(this);
+
+    ui->cmd_Ok->installEventFilter(this);
+    ui->cmd_Cancel->installEventFilter(this);
+    connect(ui->cmd_Ok, &QPushButton::clicked, this, &Frm_Wo::cmd_Ok_Click);
+    connect(ui->cmd_Cancel, &QPushButton::clicked, this, &Frm_Wo::cmd_Cancel_Click);
+    connect(ui->cmd_Exit, &QPushButton::clicked, this, &Frm_Wo::cmd_Exit_Click);
+
+    load();
+}
+
+Frm_Wo::~Frm_Wo() = default;
+
+void Frm_Wo::load()
+{
+    ExitSoftware = false;
+    setNumberText(QString());
+    ui->txt_Wo->setFont(QFont(QStringLiteral("Arial"), 12, QFont::Bold));
+}
+
+QString Frm_Wo::numberText() const
+{
+    return ui->txt_Wo->text();
+}
+
+void Frm_Wo::setNumberText(const QString& text)
+{
+    ui->txt_Wo->setText(text);
+}
+
+bool Frm_Wo::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && (watched == ui->cmd_Ok || watched == ui->cmd_Cancel)) {
+        const QString text = static_cast<QKeyEvent*>(event)->text();
+        for (const QChar character : text)
+            characterTyped(character);
+    }
+    // The key goes on to the button, which presses on Enter and Space.
+    return QDialog::eventFilter(watched, event);
+}
+
+void Frm_Wo::characterTyped(QChar character)
+{
+    if (character < QLatin1Char('0') || character > QLatin1Char('9'))
+        return;
+    const QString current = numberText();
+    if (current.size() >= MaxDigits)
+        return;
+    setNumberText(current + character);
+}
+
+void Frm_Wo::keyPressEvent(QKeyEvent* event)
+{
+    // Escape is bound to nothing here.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void Frm_Wo::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    ui->cmd_Ok->setFocus(Qt::OtherFocusReason);
+}
+
+void Frm_Wo::reject()
+{
+    cmd_Cancel_Click();
+}
+
+void Frm_Wo::cmd_Ok_Click()
+{
+    hide();
+}
+
+void Frm_Wo::cmd_Cancel_Click()
+{
+    setNumberText(QString());
+    hide();
+}
+
+void Frm_Wo::cmd_Exit_Click()
+{
+    ExitSoftware = true;
+    cmd_Cancel_Click();
+}

@@ -1,0 +1,41 @@
+#include "scan_dialog_access.h"
+
+#include "frm_wo.h"
+
+ScanDialogAccess::ScanDialogAccess(QWidget* owner) : m_owner(owner) {}
+
+ScanDialogAccess::~ScanDialogAccess() = default;
+
+Frm_Wo& ScanDialogAccess::dialog()
+{
+    if (!m_dialog)
+        m_dialog = std::make_unique<Frm_Wo>(m_owner);
+    return *m_dialog;
+}
+
+QString ScanDialogAccess::text()
+{
+    return dialog().numberText();
+}
+
+void ScanDialogAccess::setNumberText(const QString& text)
+{
+    dialog().setNumberText(text);
+}
+
+bool ScanDialogAccess::exitSoftware()
+{
+    return dialog().ExitSoftware;
+}
+
+void ScanDialogAccess::showModal()
+{
+    Frm_Wo& shown = dialog();
+    shown.setWindowModality(Qt::ApplicationModal);
+    shown.exec();
+}
+
+void ScanDialogAccess::unload()
+{
+    m_dialog.reset();
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QWidget;
+class Frm_Wo;
+
+// The one shared scan dialog: created, with its load step, on first use and
+// destroyed only by its owner. Holding the dialog here means the owner never
+// keeps a pointer to a dialog that has gone.
+class ScanDialogAccess {
+public:
+    explicit ScanDialogAccess(QWidget* owner);
+    ~ScanDialogAccess();
+    ScanDialogAccess(const ScanDialogAccess&) = delete;
+    ScanDialogAccess& operator=(const ScanDialogAccess&) = delete;
+
+    bool isLoaded() const { return m_dialog != nullptr; }
+    Frm_Wo& dialog();
+
+    QString numberText() { return text(); }
+    void setNumberText(const QString& text);
+    bool exitSoftware();
+    // Shows the dialog modally and returns once it has hidden itself.
+    void showModal();
+    void unload();
+
+private:
+    QString text();
+
+    QWidget* m_owner;
+    std::unique_ptr<Frm_Wo> m_dialog;
+};

@@ -1,0 +1,29 @@
+// Draws the view-switch button faces into the software folder of a share.
+#include "artwork.h"
+
+#include <QDir>
+#include <QGuiApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QGuiApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_share_art FOLDER\n");
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "make_share_art: cannot create %s\n", argv[1]);
+        return 1;
+    }
+    for (const QString& view : {QStringLiteral("Color"), QStringLiteral("Bottom")}) {
+        const QString path = folder + QStringLiteral("/bt_vw_") + view + QStringLiteral(".jpg");
+        if (!artwork::viewButtonFace(view).save(path, "JPG", 95)) {
+            std::fprintf(stderr, "make_share_art: cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    return 0;
+}
