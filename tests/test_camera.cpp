@@ -1,0 +1,279 @@
+#include "camera_control.h"
+#include "frame_geometry.h"
+#include "gst_camera.h"
+#include "live_view.h"
+#include "test_support.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QtTest>
+
+using namespace camera;
+
+namespace {
+
+// Records what crosses the dispatch boundary.
+class RecordingDispatch final : public CameraDispatch {
+public:
+    struct Call {
+        std::int32_t dispid;
+        DispatchKind kind;
+        std::vector<Argument> arguments;
+    };
+    std::vector<Call> calls;
+    Result invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments) override
+    {
+        calls.push_back({dispid, kind, arguments});
+        if (dispid == operation::StartControl.dispid)
+            *std::get<std::int32_t*>(arguments.at(0)) = 2;
+        if (dispid == operation::SelectCamera.dispid)
+            return std::int32_t{1};
+        return {};
+    }
+    void attachView(LiveView*) override {}
+};
+
+struct BmpHeader {
+    qint32 width = 0;
+    qint32 height = 0;
+    quint16 bitsPerPixel = 0;
+};
+
+BmpHeader readBmpHeader(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(30);
+    if (head.size() < 30 || !head.startsWith("BM"))
+        return {};
+    BmpHeader h;
+    memcpy(&h.width, head.constData() + 18, 4);
+    memcpy(&h.height, head.constData() + 22, 4);
+    memcpy(&h.bitsPerPixel, head.constData() + 28, 2);
+    return h;
+}
+
+std::string solid(const char* pattern, int width, int height, int fps = 30)
+{
+    return std::string("videotestsrc is-live=true pattern=") + pattern + " ! video/x-raw,width=" + std::to_string(width)
+        + ",height=" + std::to_string(height) + ",framerate=" + std::to_string(fps) + "/1";
+}
+
+} // namespace
+
+class TestCamera : public QObject {
+    Q_OBJECT
+    TempShare share;
+    const QString dir = QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\");
+
+    std::unique_ptr<GstCamera> makeCamera(int width = 321, int height = 241, int fps = 30)
+    {
+        auto cam = std::make_unique<GstCamera>(
+            std::array<CameraSource, 2>{CameraSource{solid("red", width, height, fps)},
+                                        CameraSource{solid("green", width, height, fps)}},
+            share.map());
+        return cam;
+    }
+
+private slots:
+    void operations_reachTheBoundaryWithTheirDispidsKindsAndReversedArguments()
+    {
+        RecordingDispatch recording;
+        LiveCamera cam(recording);
+        cam.InitializeControl("TAVEX_DEMO", "HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo", 0);
+        cam.SetStartupOptions(0, 0, 1);
+        std::int32_t status = 0;
+        cam.StartControl(status);
+        cam.StartupSwitch(-1);
+        QCOMPARE(cam.SelectCamera(1), 1);
+        QString path = "\\\\labfs01\\x.bmp";
+        cam.SaveStill(0, 24, path, "");
+
+        QCOMPARE(recording.calls.size(), size_t(6));
+        const auto& init = recording.calls[0];
+        QCOMPARE(init.dispid, 1);
+        QVERIFY(init.kind == DispatchKind::Method);
+        QCOMPARE(std::get<std::int32_t>(init.arguments[0]), 0);
+        QCOMPARE(std::get<QString>(init.arguments[1]), QString("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo"));
+        QCOMPARE(std::get<QString>(init.arguments[2]), QString("TAVEX_DEMO"));
+        const auto& options = recording.calls[1];
+        QCOMPARE(options.dispid, 25);
+        QCOMPARE(std::get<std::int32_t>(options.arguments[0]), 1);
+        QCOMPARE(recording.calls[2].dispid, 2);
+        QCOMPARE(status, 2); // written through the reference
+        QCOMPARE(recording.calls[3].dispid, 33);
+        QVERIFY(recording.calls[3].kind == DispatchKind::PropertyPut);
+        QCOMPARE(std::get<std::int32_t>(recording.calls[3].arguments[0]), -1);
+        QCOMPARE(recording.calls[4].dispid, 8);
+        const auto& save = recording.calls[5];
+        QCOMPARE(save.dispid, 15);
+        QCOMPARE(std::get<QString>(save.arguments[0]), QString(""));
+        QCOMPARE(*std::get<QString*>(save.arguments[1]), path);
+        QCOMPARE(std::get<std::int32_t>(save.arguments[2]), 24);
+        QCOMPARE(std::get<std::int32_t>(save.arguments[3]), 0);
+    }
+
+    void invoke_unknownDispidOrWrongArgumentTypes_raise()
+    {
+        GstCamera cam({CameraSource{solid("red", 32, 32)}, CameraSource{solid("green", 32, 32)}}, share.map());
+        std::vector<Argument> none;
+        QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(99, DispatchKind::Method, none));
+        QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(33, DispatchKind::Method, none));
+        std::vector<Argument> wrong{QString("1")};
+        QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(8, DispatchKind::Method, wrong));
+        std::vector<Argument> byValue{QString(""), QString("path"), std::int32_t{24}, std::int32_t{0}};
+        QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(15, DispatchKind::Method, byValue));
+    }
+
+    void fitRect_keepsAspectAndCentres_data()
+    {
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QRect>("area");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("same aspect") << QSize(1280, 720) << QRect(0, 0, 640, 360) << QRect(0, 0, 640, 360);
+        QTest::newRow("wide frame in 4:3") << QSize(1280, 720) << QRect(0, 0, 320, 240) << QRect(0, 30, 320, 180);
+        QTest::newRow("tall frame") << QSize(100, 200) << QRect(10, 10, 100, 100) << QRect(35, 10, 50, 100);
+        QTest::newRow("upscale") << QSize(32, 24) << QRect(0, 0, 321, 241) << QRect(0, 0, 321, 241);
+        QTest::newRow("empty frame") << QSize() << QRect(0, 0, 10, 10) << QRect();
+        QTest::newRow("empty area") << QSize(10, 10) << QRect() << QRect();
+    }
+    void fitRect_keepsAspectAndCentres()
+    {
+        QFETCH(QSize, frame);
+        QFETCH(QRect, area);
+        QFETCH(QRect, expected);
+        QCOMPARE(fitRect(frame, area), expected);
+    }
+
+    void selectSaveSwitchSave_writes24bitBottomUpBitmapsOfTheRightCamera_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("even") << 320 << 240;
+        QTest::newRow("odd width") << 321 << 241;
+        QTest::newRow("width 1 mod 4") << 33 << 17;
+    }
+    void selectSaveSwitchSave_writes24bitBottomUpBitmapsOfTheRightCamera()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        auto cam = makeCamera(width, height);
+        LiveCamera live(*cam);
+        std::int32_t status = 0;
+        live.StartControl(status);
+        QCOMPARE(status, 2);
+        QVERIFY(live.SelectCamera(0) != 0);
+        QString bottom = dir + "BTM_A_01.bmp";
+        live.SaveStill(0, 24, bottom, "");
+        QVERIFY(live.SelectCamera(1) != 0);
+        QString color = dir + "CLR_A_01.bmp";
+        live.SaveStill(0, 24, color, "");
+
+        for (const auto& [name, colour] : {std::pair{"BTM_A_01.bmp", QColor(Qt::red)}, std::pair{"CLR_A_01.bmp", QColor(Qt::green)}}) {
+            const BmpHeader h = readBmpHeader(share.sampleFile(name));
+            QCOMPARE(h.bitsPerPixel, quint16(24));
+            QCOMPARE(h.width, width);
+            QCOMPARE(h.height, height); // positive: bottom-up
+            QVERIFY2(mostlyColour(QImage(share.sampleFile(name)), colour), name);
+        }
+    }
+
+    void switchAndSave_500Cycles_noStaleOrWrongCameraStill()
+    {
+        auto cam = makeCamera(64, 48, 60);
+        LiveCamera live(*cam);
+        std::int32_t status = 0;
+        live.StartControl(status);
+        int wrong = 0;
+        for (int i = 0; i < 500; ++i) {
+            const int index = i % 2;
+            live.SelectCamera(index);
+            QString path = dir + "cycle.bmp";
+            live.SaveStill(0, 24, path, "");
+            if (!mostlyColour(QImage(share.sampleFile("cycle.bmp")), index == 0 ? Qt::red : Qt::green))
+                ++wrong;
+        }
+        QCOMPARE(wrong, 0);
+    }
+
+    void unreachableCamera_selectReturnsZeroWithinBound_andSaveRaises()
+    {
+        GstCamera cam({CameraSource{"v4l2src device=/dev/video-imagemaker-missing"}, CameraSource{solid("green", 32, 32)}},
+                      share.map());
+        LiveCamera live(cam);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(live.SelectCamera(0), 0);
+        QVERIFY(timer.elapsed() < 3000);
+        QCOMPARE(live.SelectCamera(7), 0);
+        QCOMPARE(live.SelectCamera(-1), 0);
+        live.SelectCamera(0);
+        QString path = dir + "never.bmp";
+        QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 24, path, ""));
+        QVERIFY(!QFile::exists(share.sampleFile("never.bmp")));
+        QVERIFY(live.SelectCamera(1) != 0);
+    }
+
+    void saveStill_failure_leavesAnEarlierBitmapUntouched()
+    {
+        auto cam = makeCamera(32, 32);
+        LiveCamera live(*cam);
+        QVERIFY(live.SelectCamera(0) != 0);
+        QString path = dir + "keep.bmp";
+        live.SaveStill(0, 24, path, "");
+        QFile before(share.sampleFile("keep.bmp"));
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray original = before.readAll();
+        before.close();
+
+        QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 8, path, ""));
+        QString missingFolder = dir + "no_such_folder\\keep.bmp";
+        QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 24, missingFolder, ""));
+        QString outside = "\\\\labfs01\\..\\keep.bmp";
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, live.SaveStill(0, 24, outside, ""));
+
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        QCOMPARE(before.readAll(), original);
+    }
+
+    void cameraLostAndBack_saveRaises_thenNextSelectWorks()
+    {
+        // A source that ends stands for a camera pulled out of its socket.
+        GstCamera cam({CameraSource{"videotestsrc is-live=true num-buffers=5 pattern=red ! video/x-raw,width=32,height=32"},
+                       CameraSource{solid("green", 32, 32)}},
+                      share.map());
+        LiveCamera live(cam);
+        live.SelectCamera(0);
+        QTest::qWait(400);
+        QString path = dir + "lost.bmp";
+        QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 24, path, ""));
+        cam.setSource(0, CameraSource{solid("red", 32, 32)});
+        QVERIFY(live.SelectCamera(0) != 0);
+        live.SaveStill(0, 24, path, "");
+        QVERIFY(mostlyColour(QImage(share.sampleFile("lost.bmp")), Qt::red));
+    }
+
+    void liveView_showsTheLiveCameraOnTheUiThread()
+    {
+        auto cam = makeCamera(64, 48);
+        LiveView view;
+        view.resize(321, 241);
+        cam->attachView(&view);
+        LiveCamera live(*cam);
+        QVERIFY(live.SelectCamera(1) != 0);
+        const quint64 shown = view.framesShown();
+        QTRY_VERIFY(view.framesShown() > shown + 3);
+        QVERIFY(mostlyColour(view.frame(), Qt::green));
+        QVERIFY(live.SelectCamera(0) != 0);
+        QTRY_VERIFY(mostlyColour(view.frame(), Qt::red));
+        live.StartupSwitch(0);
+        QTest::qWait(100);
+        const quint64 frozen = view.framesShown();
+        QTest::qWait(200);
+        QCOMPARE(view.framesShown(), frozen);
+    }
+};
+
+QTEST_MAIN(TestCamera)
+#include "test_camera.moc"

@@ -1,0 +1,157 @@
+#include "image_store.h"
+#include "test_support.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QProcess>
+#include <QtTest>
+
+#include <dirent.h>
+#include <unistd.h>
+
+using namespace image_store;
+
+class TestImageStore : public QObject {
+    Q_OBJECT
+    TempShare share;
+    DetachedLauncher launcher{share.map()};
+    ImageStore store{share.map(), launcher};
+
+    QString dir() const { return QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\"); }
+
+private slots:
+    void names_forSample00012345_followTheNamingRule()
+    {
+        QCOMPARE(store.sampleImageDirectory(), dir());
+        QCOMPARE(store.softwareDirectory(),
+                 QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SOFTWARE\\QORVEL\\Lens_Desk\\"));
+        QCOMPARE(store.imagePath(ColorPrefix, "00012345", BmpExtension), dir() + "CLR_00012345_01.bmp");
+        QCOMPARE(store.imagePath(BottomPrefix, "00012345", JpgExtension), dir() + "BTM_00012345_01.jpg");
+        QCOMPARE(store.buttonFacePath("Color"), store.softwareDirectory() + "bt_vw_Color.jpg");
+        QCOMPARE(store.buttonFacePath("Bottom"), store.softwareDirectory() + "bt_vw_Bottom.jpg");
+        // Byte for byte: single blanks, nothing quoted.
+        QCOMPARE(store.converterCommand(ColorPrefix, "00012345"),
+                 dir() + "imgconv32\\imgcon32.exe " + dir() + "CLR_00012345_01.bmp -j --o " + dir()
+                     + "CLR_00012345_01.jpg");
+        // Leading zeros are significant; nothing is padded here.
+        QCOMPARE(store.imagePath(ColorPrefix, "12345", BmpExtension), dir() + "CLR_12345_01.bmp");
+    }
+
+    void shareMap_mapsPathsUnderTheMountPoint()
+    {
+        const ShareMap map("labfs01", "/mnt/labfs01/");
+        QCOMPARE(map.toLocal("\\\\labfs01\\virtual_directories\\a.bmp"), QString("/mnt/labfs01/virtual_directories/a.bmp"));
+        QCOMPARE(map.toLocal("\\\\LABFS01\\x\\y\\"), QString("/mnt/labfs01/x/y"));
+    }
+
+    void shareMap_refusesPathsThatLeaveTheShare_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("other server") << "\\\\otherfs\\virtual_directories\\a.bmp";
+        QTest::newRow("server prefix only") << "\\\\labfs011\\a.bmp";
+        QTest::newRow("local path") << "/etc/passwd";
+        QTest::newRow("dot dot") << "\\\\labfs01\\virtual_directories\\..\\..\\etc\\passwd";
+        QTest::newRow("dot") << "\\\\labfs01\\.\\a.bmp";
+        QTest::newRow("empty component") << "\\\\labfs01\\virtual_directories\\\\a.bmp";
+        QTest::newRow("slash inside") << "\\\\labfs01\\virtual_directories\\../../etc";
+        QTest::newRow("root only") << "\\\\labfs01\\";
+    }
+    void shareMap_refusesPathsThatLeaveTheShare()
+    {
+        QFETCH(QString, path);
+        QVERIFY_THROWS_EXCEPTION(SharePathError, ShareMap("labfs01", "/mnt/labfs01").toLocal(path));
+    }
+
+    void startConversion_writesAValidJpegOfTheBitmapsSize()
+    {
+        writeBitmap(share.sampleFile("CLR_00012345_01.bmp"), 641, 363);
+        store.startConversion(store.converterCommand(ColorPrefix, "00012345"));
+        const QString jpeg = share.sampleFile("CLR_00012345_01.jpg");
+        QVERIFY(waitForFile(jpeg));
+        QImageReader reader(jpeg);
+        QCOMPARE(reader.format(), QByteArray("jpeg"));
+        QCOMPARE(reader.size(), QSize(641, 363));
+        QVERIFY(!store.loadImage(store.imagePath(ColorPrefix, "00012345", JpgExtension)).isNull());
+    }
+
+    void startConversion_missingOrNotExecutableConverter_raises()
+    {
+        TempShare bare;
+        QFile::remove(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
+        DetachedLauncher bareLauncher(bare.map());
+        ImageStore bareStore(bare.map(), bareLauncher);
+        QVERIFY_THROWS_EXCEPTION(LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
+        QFile text(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.close();
+        QVERIFY_THROWS_EXCEPTION(LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
+    }
+
+    void startConversion_manyLaunches_leaveNoZombie()
+    {
+        for (int i = 0; i < 60; ++i)
+            store.startConversion(store.converterCommand(BottomPrefix, "99999999"));
+        // Children that had exited and not been reaped would show as zombies
+        // of this process.
+        QTest::qWait(300);
+        int zombies = 0;
+        DIR* proc = opendir("/proc");
+        while (dirent* entry = readdir(proc)) {
+            QFile stat(QString("/proc/%1/stat").arg(entry->d_name));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+            if (fields.size() > 2 && fields[1] == "Z" && fields[2].toInt() == getpid())
+                ++zombies;
+        }
+        closedir(proc);
+        QCOMPARE(zombies, 0);
+    }
+
+    void deleteJpegs_removesBothJpegsAndKeepsBitmaps()
+    {
+        for (const char* name : {"CLR_00000001_01.jpg", "BTM_00000001_01.jpg", "CLR_00000001_01.bmp", "BTM_00000001_01.bmp"}) {
+            QFile f(share.sampleFile(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        store.deleteJpegs("00000001");
+        QVERIFY(!QFile::exists(share.sampleFile("CLR_00000001_01.jpg")));
+        QVERIFY(!QFile::exists(share.sampleFile("BTM_00000001_01.jpg")));
+        QVERIFY(QFile::exists(share.sampleFile("CLR_00000001_01.bmp")));
+        QVERIFY(QFile::exists(share.sampleFile("BTM_00000001_01.bmp")));
+        // Both absent: nothing happens and nothing is raised.
+        store.deleteJpegs("00000001");
+    }
+
+    void deleteJpegs_readOnlyColourJpeg_raisesBeforeTheBottomOne()
+    {
+        const QString color = share.sampleFile("CLR_00000002_01.jpg");
+        const QString bottom = share.sampleFile("BTM_00000002_01.jpg");
+        for (const QString& name : {color, bottom}) {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QFile::setPermissions(color, QFile::ReadOwner | QFile::ReadGroup);
+        try {
+            store.deleteJpegs("00000002");
+            QFAIL("a read-only JPEG was deleted");
+        } catch (const StoreError& error) {
+            QVERIFY(QString(error.what()).contains("CLR_00000002_01.jpg"));
+            QVERIFY(QString(error.what()).contains("read-only"));
+        }
+        QVERIFY(QFile::exists(color));
+        QVERIFY(QFile::exists(bottom));
+    }
+
+    void deleteJpegs_unreachableShare_doesNothing()
+    {
+        const ShareMap map("labfs01", "/nonexistent/mount");
+        DetachedLauncher gone(map);
+        ImageStore unreachable(map, gone);
+        unreachable.deleteJpegs("00012345");
+        QVERIFY(!unreachable.fileExists(unreachable.imagePath(ColorPrefix, "00012345", JpgExtension)));
+    }
+};
+
+QTEST_MAIN(TestImageStore)
+#include "test_image_store.moc"

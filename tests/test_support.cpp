@@ -1,0 +1,113 @@
+#include "test_support.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QThread>
+#include <QWidget>
+
+#include "artwork.h"
+
+TempShare::TempShare() : m_map(QStringLiteral("labfs01"), m_dir.path())
+{
+    QDir().mkpath(samplesFolder() + QStringLiteral("/imgconv32"));
+    QDir().mkpath(softwareFolder());
+    const QString converter = samplesFolder() + QStringLiteral("/imgconv32/imgcon32.exe");
+    QFile::copy(QStringLiteral(IMAGEMAKER_CONVERTER_PATH), converter);
+    QFile::setPermissions(converter, QFile::permissions(converter) | QFile::ExeOwner);
+    artwork::viewButtonFace(QStringLiteral("Color")).save(softwareFolder() + QStringLiteral("/bt_vw_Color.jpg"));
+    artwork::viewButtonFace(QStringLiteral("Bottom")).save(softwareFolder() + QStringLiteral("/bt_vw_Bottom.jpg"));
+}
+
+QString TempShare::samplesFolder() const
+{
+    return m_dir.path() + QStringLiteral("/virtual_directories/IMG_SAMPLES/QORVEL");
+}
+
+QString TempShare::softwareFolder() const
+{
+    return m_dir.path() + QStringLiteral("/virtual_directories/IMG_SOFTWARE/QORVEL/Lens_Desk");
+}
+
+bool waitForFile(const QString& path, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!QFileInfo::exists(path)) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void writeBitmap(const QString& path, int width, int height, QColor tint)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, width, height);
+    gradient.setColorAt(0, tint);
+    gradient.setColorAt(1, Qt::white);
+    painter.fillRect(image.rect(), gradient);
+    painter.end();
+    image.save(path, "BMP");
+}
+
+void ScriptedPrompts::showMessage(QWidget*, const QString& text, const QString& title)
+{
+    log << (title.isEmpty() ? ApplicationTitle : title) + QLatin1Char('|') + text;
+}
+
+bool ScriptedPrompts::askYesNo(QWidget*, const QString& text, const QString& title)
+{
+    log << (title.isEmpty() ? ApplicationTitle : title) + QLatin1Char('|') + text;
+    if (onAsk)
+        onAsk();
+    if (answers.empty())
+        return false;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+ModalScript::ModalScript(const char* className) : m_className(className)
+{
+    startTimer(5);
+}
+
+void ModalScript::timerEvent(QTimerEvent*)
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->inherits(m_className.constData()) || !modal->isVisible()) {
+        m_last = nullptr;
+        return;
+    }
+    if (modal == m_last || m_actions.empty())
+        return;
+    m_last = modal;
+    Action action = std::move(m_actions.front());
+    m_actions.pop_front();
+    ++m_handled;
+    action(modal);
+}
+
+bool mostlyColour(const QImage& image, QColor expected, int tolerance)
+{
+    if (image.isNull())
+        return false;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    int good = 0;
+    int total = 0;
+    for (int y = rgb.height() / 4; y < rgb.height() * 3 / 4; y += 7) {
+        for (int x = rgb.width() / 4; x < rgb.width() * 3 / 4; x += 7) {
+            const QColor c = rgb.pixelColor(x, y);
+            ++total;
+            if (qAbs(c.red() - expected.red()) <= tolerance && qAbs(c.green() - expected.green()) <= tolerance
+                && qAbs(c.blue() - expected.blue()) <= tolerance)
+                ++good;
+        }
+    }
+    return total > 0 && good * 10 >= total * 9;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "image_store.h"
+#include "prompts.h"
+
+#include <QImage>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <functional>
+
+// A share in a temporary folder, laid out like the embedded one: the sample
+// folder with the real converter, the software folder with the button faces.
+class TempShare {
+public:
+    TempShare();
+    const image_store::ShareMap& map() const { return m_map; }
+    QString root() const { return m_dir.path(); }
+    QString samplesFolder() const;
+    QString softwareFolder() const;
+    // Local path of a file in the sample folder.
+    QString sampleFile(const QString& name) const { return samplesFolder() + QLatin1Char('/') + name; }
+
+private:
+    QTemporaryDir m_dir;
+    image_store::ShareMap m_map;
+};
+
+// Polls for a file that another process writes; the product never waits.
+bool waitForFile(const QString& path, int timeoutMs = 10000);
+
+// Writes a 24-bit bitmap of the given size with a soft gradient.
+void writeBitmap(const QString& path, int width, int height, QColor tint = Qt::darkCyan);
+
+// Message boxes answered from a script; every box is recorded as "title|text".
+class ScriptedPrompts final : public Prompts {
+public:
+    void showMessage(QWidget* parent, const QString& text, const QString& title = {}) override;
+    bool askYesNo(QWidget* parent, const QString& text, const QString& title = {}) override;
+
+    std::deque<bool> answers;       // next Yes/No answers; No when none is left
+    std::function<void()> onAsk;    // runs before each answer
+    QStringList log;
+};
+
+// Runs the given actions, one per showing, on each modal widget of type T as
+// it appears.
+class ModalScript : public QObject {
+public:
+    using Action = std::function<void(QWidget*)>;
+    explicit ModalScript(const char* className);
+    void add(Action action) { m_actions.push_back(std::move(action)); }
+    int pending() const { return static_cast<int>(m_actions.size()); }
+    int handled() const { return m_handled; }
+
+protected:
+    void timerEvent(QTimerEvent*) override;
+
+private:
+    QByteArray m_className;
+    std::deque<Action> m_actions;
+    QWidget* m_last = nullptr;
+    int m_handled = 0;
+};
+
+// A uniform colour check over the centre of an image.
+bool mostlyColour(const QImage& image, QColor expected, int tolerance = 40);
