@@ -1,4 +1,166 @@
-#include <QtTest>
-class T : public QObject { Q_OBJECT private slots: void none() { QVERIFY(true); } };
-QTEST_MAIN(T)
+#include "window_fixture.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+
+class TestCaptureWindow : public QObject {
+    Q_OBJECT
+    std::unique_ptr<WindowFixture> f;
+
+    void armWithoutCapture(const QString& number)
+    {
+        f->window->scanDialog().setNumberText(number);
+        f->prompts.answers = {false};
+        QVERIFY(!f->window->AcceptSampleNumber());
+    }
+
+private slots:
+    void init() { f = std::make_unique<WindowFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void startup_showsWaitingColourViewAndEmptyPanel()
+    {
+        f->open();
+        QCOMPARE(f->window->windowTitle(), QString("Sample Image Capturing "));
+        QCOMPARE(f->window->size(), QSize(708, 470));
+        QCOMPARE(f->window->minimumSize(), f->window->maximumSize());
+        QCOMPARE(f->text("lbl_Status"), QString("Waiting..."));
+        QCOMPARE(f->text("lbl_view"), QString("Color view"));
+        QCOMPARE(f->text("lbl_Pictures"), QString("Last Image Taken"));
+        QVERIFY(f->child("cmd_Redo")->isHidden());
+        QVERIFY(f->child("cmd_Delete")->isHidden());
+        QCOMPARE(f->camera.liveIndex(), 1);
+        QCOMPARE(f->window->currentView(), QString("Color"));
+        QCOMPARE(QApplication::focusWidget(), f->child("cmd_Close"));
+        QVERIFY(!f->child("cmd_capture")->isEnabled());
+        QVERIFY(!f->child("cmd_View")->isEnabled());
+        QCOMPARE(f->window->palette().color(QPalette::Window), QColor(214, 141, 0));
+        QCOMPARE(f->child<QLabel>("lbl_labnumber")->font().family(), QString("Tahoma"));
+        QVERIFY(f->prompts.log.isEmpty());
+        // Geometry comes from the layout table in pixels.
+        QCOMPARE(f->child("LiveCam1")->geometry(), QRect(16, 56, 321, 241));
+        QCOMPARE(f->child("cmd_Close")->geometry(), QRect(608, 432, 89, 25));
+        QCOMPARE(f->child("img_color")->geometry(), QRect(168, 0, 137, 105));
+    }
+
+    void toggle_twice_switchesCameraLabelAndFace()
+    {
+        f->open();
+        armWithoutCapture("00012345");
+        auto* view = f->child<QPushButton>("cmd_View");
+        QVERIFY(view->isEnabled());
+        const QImage colorFace = QImage(f->share.softwareFolder() + "/bt_vw_Color.jpg");
+        const QImage bottomFace = QImage(f->share.softwareFolder() + "/bt_vw_Bottom.jpg");
+        view->click();
+        QCOMPARE(f->text("lbl_view"), QString("Bottom View"));
+        QCOMPARE(f->window->currentView(), QString("Bottom"));
+        QCOMPARE(f->camera.liveIndex(), 0);
+        QCOMPARE(view->icon().pixmap(90, 38).toImage().convertToFormat(QImage::Format_RGB32),
+                 colorFace.convertToFormat(QImage::Format_RGB32));
+        view->click();
+        QCOMPARE(f->text("lbl_view"), QString("Color View"));
+        QCOMPARE(f->camera.liveIndex(), 1);
+        QCOMPARE(view->icon().pixmap(90, 38).toImage().convertToFormat(QImage::Format_RGB32),
+                 bottomFace.convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(f->prompts.log, QStringList{"Take picture|Take picture now?"});
+    }
+
+    void toggle_missingFace_isReportedAndTheViewStays()
+    {
+        f->open();
+        armWithoutCapture("00012345");
+        QFile::remove(f->share.softwareFolder() + "/bt_vw_Color.jpg");
+        f->child<QPushButton>("cmd_View")->click();
+        QCOMPARE(f->prompts.log.size(), 2);
+        QVERIFY(f->prompts.log.last().contains("bt_vw_Color.jpg"));
+        QCOMPARE(f->window->currentView(), QString("Color"));
+        QCOMPARE(f->camera.liveIndex(), 1);
+    }
+
+    void showSampleImages_followsTheSamplesLength()
+    {
+        f->open();
+        QImage blue(40, 30, QImage::Format_RGB32);
+        blue.fill(Qt::blue);
+        blue.save(f->sampleFile("BTM_00000007_01.jpg"));
+        QImage yellow(40, 30, QImage::Format_RGB32);
+        yellow.fill(Qt::yellow);
+        yellow.save(f->sampleFile("CLR_00000007_01.jpg"));
+
+        f->window->ShowSampleImages("00000007");
+        QCOMPARE(f->text("lbl_Pictures"), QString("00000007"));
+        QVERIFY(mostlyColour(f->picture("img_bttm"), Qt::blue));
+        QVERIFY(mostlyColour(f->picture("img_color"), Qt::yellow));
+        QVERIFY(!f->child("cmd_Redo")->isHidden());
+        QVERIFY(!f->child("cmd_Delete")->isHidden());
+
+        for (const QString& shortOne : {QString(""), QString("0000007")}) {
+            f->window->ShowSampleImages(shortOne);
+            QCOMPARE(f->text("lbl_Pictures"), QString("Last Image Taken"));
+            QVERIFY(f->picture("img_bttm").isNull());
+            QVERIFY(f->picture("img_color").isNull());
+            QVERIFY(f->child("cmd_Redo")->isHidden());
+            QVERIFY(f->child("cmd_Delete")->isHidden());
+        }
+
+        f->window->ShowSampleImages("00000008");
+        QCOMPARE(f->text("lbl_Pictures"), QString("00000008"));
+        QVERIFY(f->picture("img_bttm").isNull());
+        QVERIFY(f->picture("img_color").isNull());
+        QVERIFY(!f->child("cmd_Redo")->isHidden());
+        QVERIFY(f->prompts.log.isEmpty());
+    }
+
+    void cameraCheckFails_showsTheMessageAndDisablesCapture()
+    {
+        f->camera.setSource(0, camera::CameraSource{"v4l2src device=/dev/video-imagemaker-missing"});
+        f->open();
+        QCOMPARE(f->prompts.log, QStringList{"ImageMaker|Unable to connect to any camera"});
+        QVERIFY(!f->child("cmd_capture")->isEnabled());
+        QCOMPARE(f->text("lbl_Status"), QString("Waiting..."));
+    }
+
+    void enterOnFocusedClose_endsTheProgram()
+    {
+        f->open();
+        f->window->scanDialog().setNumberText("1");
+        QVERIFY(f->window->scanDialog().isLoaded());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!f->window->isVisible());
+        QVERIFY(!f->window->scanDialog().isLoaded());
+    }
+
+    void nextSampleNumber_carriesAndWraps_data()
+    {
+        QTest::addColumn<QString>("sample");
+        QTest::addColumn<QString>("next");
+        QTest::newRow("plain") << "00012345" << "00012346";
+        QTest::newRow("carry") << "00000099" << "00000100";
+        QTest::newRow("wrap") << "99999999" << "00000000";
+    }
+    void nextSampleNumber_carriesAndWraps()
+    {
+        QFETCH(QString, sample);
+        QFETCH(QString, next);
+        QCOMPARE(Form_ImageMaker::nextSampleNumber(sample), next);
+    }
+    void nextSampleNumber_notANumber_raises()
+    {
+        QVERIFY_THROWS_EXCEPTION(std::exception, Form_ImageMaker::nextSampleNumber("Last Ima"));
+    }
+
+    void generalDateText_shortDateLongTimeWithoutZone()
+    {
+        const QLocale us(QLocale::English, QLocale::UnitedStates);
+        QCOMPARE(Form_ImageMaker::generalDateText(QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9)), us),
+                 QString("12/8/26 4:05:09 PM"));
+        QCOMPARE(Form_ImageMaker::generalDateText(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0)), us),
+                 QString("12/8/26"));
+        const QLocale de(QLocale::German, QLocale::Germany);
+        QCOMPARE(Form_ImageMaker::generalDateText(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1)), de),
+                 QString("02.01.26 00:00:01"));
+    }
+};
+
+QTEST_MAIN(TestCaptureWindow)
 #include "test_capture_window.moc"

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "capture_window.h"
+#include "frm_wo.h"
+#include "gst_camera.h"
+#include "test_support.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+
+// Records each command line and hands it on to the real launcher.
+class RecordingLauncher final : public image_store::ProcessLauncher {
+public:
+    explicit RecordingLauncher(const image_store::ShareMap& share) : m_real(share) {}
+    void start(const QString& commandLine, int windowStyle) override
+    {
+        commands << commandLine;
+        m_real.start(commandLine, windowStyle);
+    }
+    QStringList commands;
+
+private:
+    image_store::DetachedLauncher m_real;
+};
+
+inline std::string solidSource(const char* pattern)
+{
+    return std::string("videotestsrc is-live=true pattern=") + pattern
+        + " ! video/x-raw,width=160,height=120,framerate=60/1";
+}
+
+// The real window on real cameras (bottom red, colour green), a temporary
+// share with the real converter, and scripted message boxes.
+struct WindowFixture {
+    TempShare share;
+    RecordingLauncher launcher{share.map()};
+    image_store::ImageStore store{share.map(), launcher};
+    camera::GstCamera camera{{camera::CameraSource{solidSource("red")}, camera::CameraSource{solidSource("green")}},
+                             share.map()};
+    ScriptedPrompts prompts;
+    ModalScript scans{"Frm_Wo"};
+    QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
+    std::unique_ptr<Form_ImageMaker> window;
+
+    void open()
+    {
+        window = std::make_unique<Form_ImageMaker>(
+            CaptureWindowServices{camera, store, prompts, [this] { return now; }});
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+    template <typename T = QWidget> T* child(const char* name) { return window->findChild<T*>(name); }
+    QString text(const char* label) { return child<QLabel>(label)->text(); }
+
+    // What a scanner does: eight digits and an Enter into the shown dialog.
+    static ModalScript::Action scan(const QString& number)
+    {
+        return [number](QWidget* dialog) {
+            QTest::keyClicks(dialog->focusWidget(), number);
+            QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        };
+    }
+    static ModalScript::Action press(const char* button)
+    {
+        return [button](QWidget* dialog) { dialog->findChild<QPushButton*>(button)->click(); };
+    }
+    QImage picture(const char* box) { return child<QLabel>(box)->pixmap().toImage(); }
+    QString sampleFile(const QString& name) { return share.sampleFile(name); }
+};
