@@ -5,6 +5,7 @@
 #include "ui_form_imagemaker.h"
 #include "window_conventions.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QPixmap>
 
@@ -23,8 +24,13 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     applyButtonConventions(this);
     // Frames are opaque, so the panel buttons' captions stay hidden behind them.
-    for (QFrame* frame : {ui->Frame1, ui->Frame2, ui->Frame3, ui->Frame4, ui->Frame5, ui->Frame6, ui->Frame7})
+    // Their colour stays the platform's, whatever colour the window takes.
+    for (QFrame* frame : {ui->Frame1, ui->Frame2, ui->Frame3, ui->Frame4, ui->Frame5, ui->Frame6, ui->Frame7}) {
+        QPalette own = frame->palette();
+        own.setColor(QPalette::Window, QApplication::palette().color(QPalette::Window));
+        frame->setPalette(own);
         frame->setAutoFillBackground(true);
+    }
 
     const QPixmap banner = QPixmap::fromImage(artwork::headerBanner());
     for (QLabel* strip : {ui->Image1, ui->Image2, ui->Image3})
