@@ -94,9 +94,10 @@ public:
             data += n;
             size -= static_cast<size_t>(n);
         }
-        // Without the sync a crash after the rename could leave an empty JPEG
-        // under the final name.
-        if (::fsync(m_fd) != 0 || ::close(m_fd) != 0) {
+        // No fsync: readers see the whole file or none thanks to the rename,
+        // and a JPEG lost to a power cut can be made again from its bitmap.
+        // On a network share the sync would cost more than the encoding.
+        if (::close(m_fd) != 0) {
             m_fd = -1;
             throw Failure{systemError("cannot write", m_path)};
         }
