@@ -1,0 +1,200 @@
+// Times the cameras and the capture sequence in this build's configuration.
+// usage: capture_bench [RUNS] [CHAIN]   (run with QT_QPA_PLATFORM=offscreen)
+#include "capture_window.h"
+#include "gst_camera.h"
+#include "live_view.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+struct Stats {
+    double median, max;
+};
+Stats stats(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return {v[v.size() / 2], v.back()};
+}
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long rssKb()
+{
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+int countEntries(const char* folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+}
+
+class BenchPrompts final : public Prompts {
+public:
+    int yesLeft = 0;
+    void showMessage(QWidget*, const QString& text, const QString&) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    bool askYesNo(QWidget*, const QString& text, const QString&) override
+    {
+        // Auto increment is always accepted; "Take picture now?" while the chain lasts.
+        if (text.startsWith("Auto"))
+            return true;
+        return yesLeft-- > 0;
+    }
+};
+
+// Runs the event loop for a while without busy waiting.
+void spin(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const int runs = argc > 1 ? atoi(argv[1]) : 30;
+    const int chain = argc > 2 ? atoi(argv[2]) : 500;
+
+    QTemporaryDir dir;
+    const image_store::ShareMap share("labfs01", dir.path());
+    const QString samples = dir.path() + "/virtual_directories/IMG_SAMPLES/QORVEL";
+    QDir().mkpath(samples + "/imgconv32");
+    QFile::copy(IMAGEMAKER_CONVERTER_PATH, samples + "/imgconv32/imgcon32.exe");
+    QFile::setPermissions(samples + "/imgconv32/imgcon32.exe", QFile::ReadOwner | QFile::ExeOwner);
+    const QString still = "\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\still.bmp";
+
+    {
+        camera::GstCamera cam(camera::GstCamera::buildSources(), share);
+        camera::LiveView view;
+        view.resize(321, 241);
+        view.show();
+        cam.attachView(&view);
+        camera::LiveCamera live(cam);
+        std::int32_t status = 0;
+        live.StartControl(status);
+        live.SelectCamera(0);
+        live.SelectCamera(1);
+        spin(500);
+        std::vector<double> select, save, sequence;
+        for (int i = 0; i < runs; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QString path = still;
+            QElapsedTimer s;
+            s.start();
+            live.SaveStill(0, 24, path, "");
+            save.push_back(s.nsecsElapsed() / 1e6);
+            s.restart();
+            live.SelectCamera(0);
+            select.push_back(s.nsecsElapsed() / 1e6);
+            live.SaveStill(0, 24, path, "");
+            live.SelectCamera(1);
+            sequence.push_back(t.nsecsElapsed() / 1e6);
+            spin(30);
+        }
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer idle;
+        idle.start();
+        const quint64 frames0 = view.framesShown();
+        spin(5000);
+        const double share = (cpuSeconds() - cpu0) / (idle.nsecsElapsed() / 1e9);
+        const auto [selMed, selMax] = stats(select);
+        const auto [saveMed, saveMax] = stats(save);
+        const auto [seqMed, seqMax] = stats(sequence);
+        std::printf("cameras (%d runs)\n", runs);
+        std::printf("  SelectCamera switch      median %6.1f ms  max %6.1f ms\n", selMed, selMax);
+        std::printf("  SaveStill                median %6.1f ms  max %6.1f ms\n", saveMed, saveMax);
+        std::printf("  save,switch,save,switch  median %6.1f ms  max %6.1f ms\n", seqMed, seqMax);
+        std::printf("  idle, view showing       %.1f%% of one core, %.1f frames/s shown\n", share * 100,
+                    (view.framesShown() - frames0) / (idle.nsecsElapsed() / 1e9));
+    }
+
+    camera::GstCamera cam(camera::GstCamera::buildSources(), share);
+    image_store::DetachedLauncher launcher(share);
+    image_store::ImageStore store(share, launcher);
+    BenchPrompts prompts;
+    Form_ImageMaker window(CaptureWindowServices{cam, store, prompts});
+    // Armed before the start-up check, so the scan dialog stays closed.
+    window.scanDialog().setNumberText("09999999");
+    window.AcceptSampleNumber();
+    window.show();
+    spin(1500);
+    int shown = 0;
+    QObject::connect(&window, &Form_ImageMaker::pictureShown, [&] { ++shown; });
+    auto* capture = window.findChild<QPushButton*>("cmd_capture");
+
+    std::vector<double> views, toShown;
+    for (int i = 0; i < std::max(20, runs); ++i) {
+        window.scanDialog().setNumberText(QString::number(10000000 + i));
+        prompts.yesLeft = 0;
+        window.AcceptSampleNumber();
+        shown = 0;
+        QElapsedTimer t;
+        t.start();
+        capture->click();
+        views.push_back(t.nsecsElapsed() / 1e6);
+        {
+            QEventLoop loop;
+            QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+            QObject::connect(&window, &Form_ImageMaker::pictureShown, &loop, [&] {
+                if (shown >= 2)
+                    loop.quit();
+            });
+            if (shown < 2)
+                loop.exec();
+        }
+        toShown.push_back(t.nsecsElapsed() / 1e6);
+        spin(50);
+    }
+    const auto [vMed, vMax] = stats(views);
+    const auto [sMed, sMax] = stats(toShown);
+    std::printf("capture (%zu captures)\n", views.size());
+    std::printf("  capture action (stills, launches)   median %6.1f ms  max %6.1f ms\n", vMed, vMax);
+    std::printf("  action start to both pictures shown median %6.1f ms  max %6.1f ms\n", sMed, sMax);
+
+    // A chain of captures answered Yes, Yes, ...
+    std::printf("chained captures: count, RSS kB, open fds, threads\n");
+    window.scanDialog().setNumberText("20000000");
+    prompts.yesLeft = 0;
+    window.AcceptSampleNumber();
+    int done = 0;
+    for (int target : {10, 100, chain}) {
+        if (target <= done)
+            continue;
+        prompts.yesLeft = target - done - 1;
+        capture->click();
+        done = target;
+        spin(1000);
+        std::printf("  %5d  %8ld  %4d  %4d\n", done, rssKb(), countEntries("/proc/self/fd"),
+                    countEntries("/proc/self/task"));
+    }
+    return 0;
+}
