@@ -126,6 +126,13 @@ int main(int argc, char** argv)
         const quint64 frames0 = view.framesShown();
         spin(5000);
         const double share = (cpuSeconds() - cpu0) / (idle.nsecsElapsed() / 1e9);
+        // The same with the view frozen: what the cameras cost without it.
+        live.StartupSwitch(0);
+        const double cpu1 = cpuSeconds();
+        QElapsedTimer frozen;
+        frozen.start();
+        spin(5000);
+        const double camerasOnly = (cpuSeconds() - cpu1) / (frozen.nsecsElapsed() / 1e9);
         const auto [selMed, selMax] = stats(select);
         const auto [saveMed, saveMax] = stats(save);
         const auto [seqMed, seqMax] = stats(sequence);
@@ -135,6 +142,8 @@ int main(int argc, char** argv)
         std::printf("  save,switch,save,switch  median %6.1f ms  max %6.1f ms\n", seqMed, seqMax);
         std::printf("  idle, view showing       %.1f%% of one core, %.1f frames/s shown\n", share * 100,
                     (view.framesShown() - frames0) / (idle.nsecsElapsed() / 1e9));
+        std::printf("  idle, view frozen        %.1f%% of one core (so the view costs %.1f%%)\n",
+                    camerasOnly * 100, (share - camerasOnly) * 100);
     }
 
     camera::GstCamera cam(camera::GstCamera::buildSources(), share);
