@@ -13,7 +13,7 @@ Frm_Wo& ScanDialogAccess::dialog()
     return *m_dialog;
 }
 
-QString ScanDialogAccess::text()
+QString ScanDialogAccess::numberText()
 {
     return dialog().numberText();
 }

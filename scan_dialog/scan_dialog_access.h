@@ -20,7 +20,7 @@ public:
     bool isLoaded() const { return m_dialog != nullptr; }
     Frm_Wo& dialog();
 
-    QString numberText() { return text(); }
+    QString numberText();
     void setNumberText(const QString& text);
     bool exitSoftware();
     // Shows the dialog modally and returns once it has hidden itself.
@@ -28,8 +28,6 @@ public:
     void unload();
 
 private:
-    QString text();
-
     QWidget* m_owner;
     std::unique_ptr<Frm_Wo> m_dialog;
 };
