@@ -9,8 +9,14 @@
 int main(int argc, char** argv)
 {
     QGuiApplication application(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--icon") {
+        // The program's icon: the webcam of the view button, squared.
+        const QImage face = artwork::viewButtonFace(QStringLiteral("Color"));
+        QImage icon = face.copy(0, 0, 36, 38).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        return icon.save(QString::fromLocal8Bit(argv[2]), "PNG") ? 0 : 1;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: make_share_art FOLDER\n");
+        std::fprintf(stderr, "usage: make_share_art FOLDER | --icon FILE.png\n");
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
