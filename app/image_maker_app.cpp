@@ -7,8 +7,14 @@
 
 #include <QApplication>
 
+#include <csignal>
+
 int runImageMaker(int argc, char** argv)
 {
+    // A write beyond a file-size limit fails with an error the capture
+    // reports, instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(ApplicationTitle);
 

@@ -9,6 +9,8 @@
 
 #include <sstream>
 
+#include <sys/resource.h>
+
 class TestConverter : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
@@ -24,6 +26,11 @@ class TestConverter : public QObject {
         if (message)
             *message = err.str();
         return status;
+    }
+    static QByteArray readAll(const QString& file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     // Nothing but the named files is in the folder: no temporary is left.
     void verifyFolderHolds(const QStringList& names)
@@ -154,6 +161,29 @@ private slots:
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(process.readAllStandardError().contains("missing.bmp"));
+    }
+
+    // A write cut short by a file-size limit fails with a message; the
+    // earlier JPEG stays whole and no temporary is left.
+    void binary_underFileSizeLimit_failsAndKeepsTheEarlierJpeg()
+    {
+        writeBitmap(path("small.bmp"), 64, 48);
+        QCOMPARE(run({path("small.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        const QByteArray earlier = readAll(path("out.jpg"));
+        writeBitmap(path("big.bmp"), 1280, 720);
+
+        QProcess process;
+        process.setChildProcessModifier([] {
+            const rlimit limit{8192, 8192};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        process.start(IMAGEMAKER_CONVERTER_PATH, {path("big.bmp"), "-j", "--o", path("out.jpg")});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(process.readAllStandardError().contains("cannot write"));
+        QCOMPARE(readAll(path("out.jpg")), earlier);
+        verifyFolderHolds({"small.bmp", "big.bmp", "out.jpg"});
     }
 };
 
