@@ -1,0 +1,291 @@
+#include "bench_driver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageReader>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryFile>
+#include <QThread>
+
+namespace e2e {
+
+namespace {
+constexpr int XdotoolTimeoutMs = 10000;
+
+QString pattern(const QString& title)
+{
+    // xdotool matches a POSIX regular expression; the titles are plain text.
+    return QLatin1Char('^') + title + QLatin1Char('$');
+}
+
+bool near(QRgb pixel, int r, int g, int b, int tolerance = 32)
+{
+    return std::abs(qRed(pixel) - r) <= tolerance && std::abs(qGreen(pixel) - g) <= tolerance
+        && std::abs(qBlue(pixel) - b) <= tolerance;
+}
+
+void replaceFile(const QString& path, const QByteArray& content)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
+        throw DriverError(QStringLiteral("cannot write ") + path + QStringLiteral(": ") + file.errorString());
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+}
+} // namespace
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.hasExpired(timeoutMs))
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+QString Desktop::xdotool(const QStringList& args, bool mayFail) const
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), args);
+    if (!process.waitForFinished(XdotoolTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        throw DriverError(QStringLiteral("xdotool ") + args.join(QLatin1Char(' ')) + QStringLiteral(" did not finish"));
+    }
+    if (process.exitStatus() != QProcess::NormalExit || (process.exitCode() != 0 && !mayFail))
+        throw DriverError(QStringLiteral("xdotool ") + args.join(QLatin1Char(' ')) + QStringLiteral(" failed: ")
+                          + QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
+    QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    if (out.endsWith(QLatin1Char('\n')))
+        out.chop(1);
+    return out;
+}
+
+QStringList Desktop::windows(const QString& title) const
+{
+    return xdotool({"search", "--onlyvisible", "--name", pattern(title)}, true).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList Desktop::visibleTitles() const
+{
+    QStringList titles;
+    const QStringList ids = xdotool({"search", "--onlyvisible", "--name", "."}, true).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& id : ids)
+        titles << xdotool({"getwindowname", id}, true);
+    return titles;
+}
+
+QString Desktop::waitForWindow(const QString& title, int timeoutMs) const
+{
+    QStringList found;
+    if (!waitUntil([&] { return !(found = windows(title)).isEmpty(); }, timeoutMs))
+        throw DriverError(QStringLiteral("no window \"") + title + QStringLiteral("\" within ") + QString::number(timeoutMs)
+                          + QStringLiteral(" ms; visible: \"") + visibleTitles().join(QStringLiteral("\", \""))
+                          + QLatin1Char('"'));
+    return found.first();
+}
+
+void Desktop::waitUntilGone(const QString& title, int timeoutMs) const
+{
+    if (!waitUntil([&] { return windows(title).isEmpty(); }, timeoutMs))
+        throw DriverError(QStringLiteral("window \"") + title + QStringLiteral("\" still open after ")
+                          + QString::number(timeoutMs) + QStringLiteral(" ms"));
+}
+
+QString Desktop::focus(const QString& title) const
+{
+    const QString id = waitForWindow(title);
+    xdotool({"windowfocus", "--sync", id});
+    if (xdotool({"getwindowfocus"}) != id)
+        throw DriverError(QStringLiteral("could not focus \"") + title + QLatin1Char('"'));
+    return id;
+}
+
+void Desktop::key(const QString& title, const QString& keys) const
+{
+    focus(title);
+    xdotool({"key", "--clearmodifiers", keys});
+}
+
+void Desktop::type(const QString& title, const QString& text) const
+{
+    focus(title);
+    xdotool({"type", "--delay", "12", text});
+}
+
+void Desktop::scan(const QString& number) const
+{
+    type(ScanTitle, number);
+    xdotool({"key", "Return"});
+    waitUntilGone(ScanTitle);
+}
+
+void Desktop::answer(const QString& title, bool yes) const
+{
+    key(title, yes ? QStringLiteral("Return") : QStringLiteral("alt+n"));
+    waitUntilGone(title);
+}
+
+void Desktop::doubleClick(const QString& title, QPoint at) const
+{
+    const QString id = focus(title);
+    xdotool({"mousemove", "--sync", "--window", id, QString::number(at.x()), QString::number(at.y())});
+    xdotool({"click", "--repeat", "2", "--delay", "60", "1"});
+}
+
+QImage Desktop::screenshot() const
+{
+    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/e2e-shot-XXXXXX.png"));
+    if (!file.open())
+        throw DriverError(QStringLiteral("cannot make a file for the screenshot"));
+    QProcess import;
+    import.start(QStringLiteral("import"), {"-window", "root", file.fileName()});
+    if (!import.waitForFinished(XdotoolTimeoutMs) || import.exitCode() != 0)
+        throw DriverError(QStringLiteral("import -window root failed"));
+    return QImage(file.fileName());
+}
+
+Program::Program(QStringList wrapper)
+{
+    QTemporaryFile output(QDir::tempPath() + QStringLiteral("/imagemaker-e2e-XXXXXX.log"));
+    output.setAutoRemove(false);
+    output.open();
+    m_outputFile = output.fileName();
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setStandardOutputFile(m_outputFile);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    m_process.setProcessEnvironment(env);
+    wrapper << QStringLiteral(IMAGEMAKER_E2E_PROGRAM);
+    const QString program = wrapper.takeFirst();
+    m_process.start(program, wrapper);
+    if (!m_process.waitForStarted(10000))
+        throw DriverError(QStringLiteral("cannot start ") + program + QStringLiteral(": ") + m_process.errorString());
+}
+
+Program::~Program()
+{
+    if (running()) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    QFile::remove(m_outputFile);
+}
+
+bool Program::waitForExit(int timeoutMs)
+{
+    return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
+}
+
+QString Program::output() const
+{
+    QFile file(m_outputFile);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+}
+
+QString Share::samplesFolder()
+{
+    return QStringLiteral(IMAGEMAKER_E2E_SAMPLES);
+}
+
+QString Share::converter()
+{
+    return samplesFolder() + QStringLiteral("/imgconv32/imgcon32.exe");
+}
+
+void Share::reset()
+{
+    QDir folder(samplesFolder());
+    folder.mkpath(QStringLiteral("imgconv32"));
+    QFile::setPermissions(samplesFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                              | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    static const QRegularExpression ours(QStringLiteral("^\\.?(CLR|BTM)_7\\d{7}_01\\.(bmp|jpg)"));
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (ours.match(name).hasMatch())
+            folder.remove(name);
+    restoreConverter();
+}
+
+void Share::installConverter(const QByteArray& script)
+{
+    replaceFile(converter(), script);
+}
+
+void Share::restoreConverter()
+{
+    QFile installed(QStringLiteral(IMAGEMAKER_E2E_CONVERTER));
+    if (!installed.open(QIODevice::ReadOnly))
+        throw DriverError(QStringLiteral("cannot read the installed converter ") + installed.fileName());
+    replaceFile(converter(), installed.readAll());
+}
+
+QStringList Share::strayFiles()
+{
+    static const QRegularExpression final(QStringLiteral("^(CLR|BTM)_\\d{8}_01\\.(bmp|jpg)$"));
+    QStringList stray;
+    for (const QString& name : QDir(samplesFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (!final.match(name).hasMatch())
+            stray << name;
+    return stray;
+}
+
+QByteArray Share::read(const QString& name)
+{
+    QFile f(file(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+Bitmap readBitmap(const QString& path)
+{
+    Bitmap bitmap;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return bitmap;
+    const QByteArray header = file.read(30);
+    if (header.size() < 30 || !header.startsWith("BM"))
+        return bitmap;
+    bitmap.isBmp = true;
+    bitmap.bitsPerPixel = static_cast<unsigned char>(header[28]) | (static_cast<unsigned char>(header[29]) << 8);
+    bitmap.image = QImage(path, "BMP");
+    return bitmap;
+}
+
+bool showsBottomCamera(const QImage& image)
+{
+    if (image.isNull())
+        return false;
+    const int w = image.width(), h = image.height();
+    // Away from the caption at the bottom left; the ball may hide one point.
+    const QPoint points[] = {{10, 10}, {w / 2, 10}, {w - 10, 10}, {w - 10, h / 2}};
+    int background = 0;
+    for (const QPoint& p : points)
+        background += near(image.pixel(p), 0x20, 0x30, 0x40) ? 1 : 0;
+    return background >= 3;
+}
+
+bool showsColourCamera(const QImage& image)
+{
+    if (image.isNull())
+        return false;
+    // The seven bars of the upper part, left to right.
+    static const int bars[7][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                                   {255, 0, 255},   {255, 0, 0},   {0, 0, 255}};
+    for (int i = 0; i < 7; ++i) {
+        const int x = (2 * i + 1) * image.width() / 14;
+        if (!near(image.pixel(x, image.height() / 3), bars[i][0], bars[i][1], bars[i][2]))
+            return false;
+    }
+    return true;
+}
+
+bool isJpeg(const QString& path)
+{
+    QImageReader reader(path);
+    return reader.format() == "jpeg" && !reader.read().isNull();
+}
+
+} // namespace e2e

@@ -1,0 +1,112 @@
+#pragma once
+
+// Drives the installed program from outside, the way a bench does: keys and
+// clicks through xdotool on the X server that DISPLAY names (a wedge scanner
+// is a keyboard, so typing digits and Enter is what it does), results read
+// back from the share.
+
+#include <QImage>
+#include <QPoint>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <stdexcept>
+
+namespace e2e {
+
+class DriverError : public std::runtime_error {
+public:
+    explicit DriverError(const QString& message) : std::runtime_error(message.toStdString()) {}
+};
+
+// Window titles the program shows.
+inline const QString MainTitle = QStringLiteral("Sample Image Capturing ");
+inline const QString ScanTitle = QStringLiteral("Scan Wo");
+inline const QString TakeTitle = QStringLiteral("Take picture");
+inline const QString IncrementTitle = QStringLiteral("Auto Increment");
+inline const QString ErrorTitle = QStringLiteral("ImageMaker");
+
+// Polls `done` every 20 ms until it holds or the time is up.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs);
+
+// The X desktop as xdotool reaches it. Every call is bounded in time.
+class Desktop {
+public:
+    // Ids of the visible windows whose title is exactly `title`.
+    QStringList windows(const QString& title) const;
+    // Titles of all visible windows, for messages.
+    QStringList visibleTitles() const;
+    QString waitForWindow(const QString& title, int timeoutMs = 10000) const;
+    void waitUntilGone(const QString& title, int timeoutMs = 10000) const;
+
+    // Focuses the window with that title and sends keys to it: "Return",
+    // "alt+g", ...; type() types text the way a wedge scanner does.
+    void key(const QString& title, const QString& keys) const;
+    void type(const QString& title, const QString& text) const;
+    // A scan: eight digits and the Enter the scanner sends after them.
+    void scan(const QString& number) const;
+    // Answers a Yes/No box: Enter is Yes, Alt+N is No.
+    void answer(const QString& title, bool yes) const;
+    void doubleClick(const QString& title, QPoint at) const;
+
+    QImage screenshot() const;
+
+private:
+    QString focus(const QString& title) const;
+    QString xdotool(const QStringList& args, bool mayFail = false) const;
+};
+
+// The installed program, started as its own process; killed if still running
+// when this goes.
+class Program {
+public:
+    // `wrapper` runs before the program on its command line (prlimit ...).
+    explicit Program(QStringList wrapper = {});
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    qint64 pid() const { return m_process.processId(); }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+    bool waitForExit(int timeoutMs);
+    int exitCode() const { return m_process.exitCode(); }
+    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
+    QString output() const;
+
+private:
+    QProcess m_process;
+    QString m_outputFile;
+};
+
+// What the program reads and writes on the embedded share.
+struct Share {
+    static QString samplesFolder();
+    static QString file(const QString& name) { return samplesFolder() + QLatin1Char('/') + name; }
+    static QString converter();
+    // Removes the files of samples 7xxxxxxx (the end-to-end tests' range)
+    // and restores the installed converter.
+    static void reset();
+    static void installConverter(const QByteArray& script);
+    static void restoreConverter();
+    // Files in the sample folder that are not final image names: temporaries
+    // left by a write that did not finish.
+    static QStringList strayFiles();
+    static QByteArray read(const QString& name);
+};
+
+// A file on the share as a user would check it.
+struct Bitmap {
+    bool isBmp = false;
+    int bitsPerPixel = 0;
+    QImage image;
+};
+Bitmap readBitmap(const QString& path);
+// The demo's cameras: the bottom one shows a ball on a dark blue-grey
+// background, the colour one SMPTE bars.
+bool showsBottomCamera(const QImage& image);
+bool showsColourCamera(const QImage& image);
+bool isJpeg(const QString& path);
+
+} // namespace e2e

@@ -1,0 +1,137 @@
+// The installed program in a real X session, driven only from outside: what
+// an operator with a wedge scanner does, checked on the share.
+
+#include "bench_driver.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+#include <memory>
+
+using namespace e2e;
+
+class TestBenchSession : public QObject {
+    Q_OBJECT
+    Desktop desk;
+    std::unique_ptr<Program> program;
+
+    void start()
+    {
+        program = std::make_unique<Program>();
+        desk.waitForWindow(MainTitle);
+    }
+    // Both bitmaps 24-bit showing their own camera, both JPEGs readable.
+    static void verifyTake(const QString& sample)
+    {
+        const Bitmap colour = readBitmap(Share::file("CLR_" + sample + "_01.bmp"));
+        const Bitmap bottom = readBitmap(Share::file("BTM_" + sample + "_01.bmp"));
+        QVERIFY2(colour.isBmp && bottom.isBmp, qPrintable(sample));
+        QCOMPARE(colour.bitsPerPixel, 24);
+        QCOMPARE(bottom.bitsPerPixel, 24);
+        QVERIFY2(showsColourCamera(colour.image) && !showsBottomCamera(colour.image), qPrintable(sample));
+        QVERIFY2(showsBottomCamera(bottom.image) && !showsColourCamera(bottom.image), qPrintable(sample));
+        for (const char* prefix : {"CLR_", "BTM_"}) {
+            const QString jpeg = Share::file(prefix + sample + "_01.jpg");
+            QVERIFY2(waitUntil([&] { return isJpeg(jpeg); }, 10000), qPrintable(jpeg));
+        }
+    }
+    void exitFromTheDialog()
+    {
+        desk.key(ScanTitle, "alt+x");
+        QVERIFY(program->waitForExit(10000));
+        QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program->exitCode(), 0);
+    }
+
+private slots:
+    void init() { Share::reset(); }
+    void cleanup()
+    {
+        program.reset();
+        QCOMPARE(Share::strayFiles(), QStringList());
+        Share::reset();
+    }
+
+    void startup_opensTheScanDialog_andExitEndsTheProgram()
+    {
+        start();
+        desk.waitForWindow(ScanTitle, 5000);
+        exitFromTheDialog();
+        QVERIFY(desk.windows(MainTitle).isEmpty());
+        QVERIFY(!QFileInfo::exists(Share::file("CLR__01.bmp")));
+    }
+
+    void scanYesIncrementYesYesThenNo_takesTwoSamplesAndAsksForANewNumber()
+    {
+        start();
+        desk.scan("70000001");
+        desk.answer(TakeTitle, true);
+        desk.answer(IncrementTitle, true);
+        // The next number is armed without the dialog and asked about at once.
+        QVERIFY(desk.windows(ScanTitle).isEmpty());
+        desk.answer(TakeTitle, true);
+        desk.answer(IncrementTitle, false);
+        desk.waitForWindow(ScanTitle);
+        verifyTake("70000001");
+        verifyTake("70000002");
+        QVERIFY(!QFileInfo::exists(Share::file("CLR_70000003_01.bmp")));
+        desk.screenshot().save(QStringLiteral("bench-session.png"));
+        exitFromTheDialog();
+    }
+
+    void retakeThroughTheHistory_writesTheFirstSampleAgain()
+    {
+        start();
+        for (const char* sample : {"70000011", "70000012"}) {
+            desk.scan(sample);
+            desk.answer(TakeTitle, true);
+            desk.answer(IncrementTitle, false);
+        }
+        verifyTake("70000011");
+        verifyTake("70000012");
+        const QByteArray firstBitmap = Share::read("CLR_70000011_01.bmp");
+        const QByteArray firstJpeg = Share::read("CLR_70000011_01.jpg");
+        const QByteArray secondBitmap = Share::read("CLR_70000012_01.bmp");
+        desk.key(ScanTitle, "alt+c");
+        desk.waitUntilGone(ScanTitle);
+
+        // The first history line; then Redo arms the sample now displayed.
+        desk.doubleClick(MainTitle, QPoint(420, 64));
+        desk.key(MainTitle, "alt+r");
+        desk.answer(TakeTitle, true);
+        desk.answer(IncrementTitle, false);
+        desk.waitForWindow(ScanTitle);
+
+        QVERIFY(Share::read("CLR_70000011_01.bmp") != firstBitmap);
+        QVERIFY(waitUntil([&] { return Share::read("CLR_70000011_01.jpg") != firstJpeg; }, 10000));
+        verifyTake("70000011");
+        QCOMPARE(Share::read("CLR_70000012_01.bmp"), secondBitmap);
+        exitFromTheDialog();
+    }
+
+    void delete_removesTheJpegsAndKeepsTheBitmaps()
+    {
+        start();
+        desk.scan("70000021");
+        desk.answer(TakeTitle, true);
+        desk.answer(IncrementTitle, false);
+        verifyTake("70000021");
+        desk.key(ScanTitle, "alt+c");
+        desk.waitUntilGone(ScanTitle);
+
+        desk.key(MainTitle, "alt+d");
+        QVERIFY(waitUntil([] {
+            return !QFileInfo::exists(Share::file("CLR_70000021_01.jpg"))
+                && !QFileInfo::exists(Share::file("BTM_70000021_01.jpg"));
+        }, 5000));
+        QVERIFY(readBitmap(Share::file("CLR_70000021_01.bmp")).isBmp);
+        QVERIFY(readBitmap(Share::file("BTM_70000021_01.bmp")).isBmp);
+        // No question, no message: only the main window is up.
+        QTest::qWait(300);
+        QCOMPARE(desk.visibleTitles(), QStringList{MainTitle});
+        QVERIFY(program->running());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBenchSession)
+#include "test_bench_session.moc"
