@@ -217,7 +217,7 @@ void Share::installConverter(const QByteArray& script)
 
 void Share::restoreConverter()
 {
-    QFile installed(QStringLiteral(IMAGEMAKER_E2E_CONVERTER));
+    QFile installed(installedConverter());
     if (!installed.open(QIODevice::ReadOnly))
         throw DriverError(QStringLiteral("cannot read the installed converter ") + installed.fileName());
     replaceFile(converter(), installed.readAll());

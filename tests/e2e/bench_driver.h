@@ -5,6 +5,7 @@
 // is a keyboard, so typing digits and Enter is what it does), results read
 // back from the share.
 
+#include <QDebug>
 #include <QImage>
 #include <QPoint>
 #include <QProcess>
@@ -18,7 +19,11 @@ namespace e2e {
 
 class DriverError : public std::runtime_error {
 public:
-    explicit DriverError(const QString& message) : std::runtime_error(message.toStdString()) {}
+    // Also printed: QtTest reports an escaping exception without its text.
+    explicit DriverError(const QString& message) : std::runtime_error(message.toStdString())
+    {
+        qWarning("%s", what());
+    }
 };
 
 // Window titles the program shows.
@@ -85,6 +90,7 @@ struct Share {
     static QString samplesFolder();
     static QString file(const QString& name) { return samplesFolder() + QLatin1Char('/') + name; }
     static QString converter();
+    static QString installedConverter() { return QStringLiteral(IMAGEMAKER_E2E_CONVERTER); }
     // Removes the files of samples 7xxxxxxx (the end-to-end tests' range)
     // and restores the installed converter.
     static void reset();

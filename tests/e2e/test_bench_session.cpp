@@ -1,7 +1,7 @@
 // The installed program in a real X session, driven only from outside: what
 // an operator with a wedge scanner does, checked on the share.
 
-#include "bench_driver.h"
+#include "take_checks.h"
 
 #include <QFileInfo>
 #include <QtTest>
@@ -18,21 +18,11 @@ class TestBenchSession : public QObject {
     void start()
     {
         program = std::make_unique<Program>();
-        desk.waitForWindow(MainTitle);
-    }
-    // Both bitmaps 24-bit showing their own camera, both JPEGs readable.
-    static void verifyTake(const QString& sample)
-    {
-        const Bitmap colour = readBitmap(Share::file("CLR_" + sample + "_01.bmp"));
-        const Bitmap bottom = readBitmap(Share::file("BTM_" + sample + "_01.bmp"));
-        QVERIFY2(colour.isBmp && bottom.isBmp, qPrintable(sample));
-        QCOMPARE(colour.bitsPerPixel, 24);
-        QCOMPARE(bottom.bitsPerPixel, 24);
-        QVERIFY2(showsColourCamera(colour.image) && !showsBottomCamera(colour.image), qPrintable(sample));
-        QVERIFY2(showsBottomCamera(bottom.image) && !showsColourCamera(bottom.image), qPrintable(sample));
-        for (const char* prefix : {"CLR_", "BTM_"}) {
-            const QString jpeg = Share::file(prefix + sample + "_01.jpg");
-            QVERIFY2(waitUntil([&] { return isJpeg(jpeg); }, 10000), qPrintable(jpeg));
+        try {
+            desk.waitForWindow(MainTitle);
+        } catch (const DriverError&) {
+            qWarning("program %s: %s", program->running() ? "running" : "ended", qPrintable(program->output()));
+            throw;
         }
     }
     void exitFromTheDialog()

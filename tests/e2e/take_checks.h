@@ -1,0 +1,26 @@
+#pragma once
+
+#include "bench_driver.h"
+
+#include <QtTest>
+
+namespace e2e {
+
+// Both bitmaps of a sample 24-bit and showing their own camera, both JPEGs
+// readable (waited for, the converter runs on its own).
+inline void verifyTake(const QString& sample)
+{
+    const Bitmap colour = readBitmap(Share::file("CLR_" + sample + "_01.bmp"));
+    const Bitmap bottom = readBitmap(Share::file("BTM_" + sample + "_01.bmp"));
+    QVERIFY2(colour.isBmp && bottom.isBmp, qPrintable(sample));
+    QCOMPARE(colour.bitsPerPixel, 24);
+    QCOMPARE(bottom.bitsPerPixel, 24);
+    QVERIFY2(showsColourCamera(colour.image) && !showsBottomCamera(colour.image), qPrintable(sample));
+    QVERIFY2(showsBottomCamera(bottom.image) && !showsColourCamera(bottom.image), qPrintable(sample));
+    for (const char* prefix : {"CLR_", "BTM_"}) {
+        const QString jpeg = Share::file(prefix + sample + "_01.jpg");
+        QVERIFY2(waitUntil([&] { return isJpeg(jpeg); }, 10000), qPrintable(jpeg));
+    }
+}
+
+} // namespace e2e

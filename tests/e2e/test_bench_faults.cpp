@@ -1,0 +1,178 @@
+// Faults from outside the installed program: the converter gone, crashing or
+// slow, the sample folder gone, writes cut short by a file-size limit. In
+// every case no partial file is left under a final name and no earlier
+// picture is destroyed (the stray-file check runs after each test).
+
+#include "take_checks.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace e2e;
+
+class TestBenchFaults : public QObject {
+    Q_OBJECT
+    Desktop desk;
+    std::unique_ptr<Program> program;
+
+    void start(QStringList wrapper = {})
+    {
+        program = std::make_unique<Program>(std::move(wrapper));
+        try {
+            desk.waitForWindow(ScanTitle);
+        } catch (const DriverError&) {
+            qWarning("program %s: %s", program->running() ? "running" : "ended", qPrintable(program->output()));
+            throw;
+        }
+    }
+    // A capture that ends with "No" to the next number, leaving the dialog up.
+    void take(const QString& sample)
+    {
+        desk.scan(sample);
+        desk.answer(TakeTitle, true);
+        desk.answer(IncrementTitle, false);
+        desk.waitForWindow(ScanTitle);
+    }
+    // After a failed capture the window waits: no question comes and the
+    // scan dialog does not come back by itself.
+    void verifySettledWaiting()
+    {
+        QTest::qWait(1500);
+        QCOMPARE(desk.visibleTitles(), QStringList{MainTitle});
+        QVERIFY(program->running());
+    }
+    struct Take {
+        QByteArray colourBitmap, bottomBitmap, colourJpeg, bottomJpeg;
+        bool operator==(const Take&) const = default;
+    };
+    static Take read(const QString& sample)
+    {
+        return {Share::read("CLR_" + sample + "_01.bmp"), Share::read("BTM_" + sample + "_01.bmp"),
+                Share::read("CLR_" + sample + "_01.jpg"), Share::read("BTM_" + sample + "_01.jpg")};
+    }
+
+private slots:
+    void init() { Share::reset(); }
+    void cleanup()
+    {
+        program.reset();
+        QCOMPARE(Share::strayFiles(), QStringList());
+        Share::reset();
+    }
+
+    void converterMissing_isReported_bitmapsKept_andTheNextTakeWorks()
+    {
+        QVERIFY(QFile::remove(Share::converter()));
+        start();
+        desk.scan("70000041");
+        desk.answer(TakeTitle, true);
+        // The launch fails; the operator is told, the bitmaps are on the share.
+        desk.answer(ErrorTitle, true);
+        verifySettledWaiting();
+        QCOMPARE(readBitmap(Share::file("CLR_70000041_01.bmp")).bitsPerPixel, 24);
+        QCOMPARE(readBitmap(Share::file("BTM_70000041_01.bmp")).bitsPerPixel, 24);
+        QVERIFY(!QFileInfo::exists(Share::file("CLR_70000041_01.jpg")));
+
+        Share::restoreConverter();
+        desk.key(MainTitle, "alt+g");
+        take("70000041");
+        verifyTake("70000041");
+    }
+
+    void converterCrashing_captureCounts_andTheEarlierJpegsStay()
+    {
+        start();
+        take("70000051");
+        verifyTake("70000051");
+        const Take earlier = read("70000051");
+
+        Share::installConverter("#!/bin/sh\nkill -SEGV $$\n");
+        desk.scan("70000051");
+        desk.answer(TakeTitle, true);
+        // The launches succeed, so the capture counts and goes on as usual.
+        desk.answer(IncrementTitle, false);
+        desk.waitForWindow(ScanTitle);
+        QTest::qWait(500);
+        const Take after = read("70000051");
+        QVERIFY(after.colourBitmap != earlier.colourBitmap);
+        QVERIFY(after.bottomBitmap != earlier.bottomBitmap);
+        QCOMPARE(after.colourJpeg, earlier.colourJpeg);
+        QCOMPARE(after.bottomJpeg, earlier.bottomJpeg);
+        desk.key(ScanTitle, "alt+x");
+        QVERIFY(program->waitForExit(10000));
+    }
+
+    void sampleFolderMissing_isReported_andNothingIsWrittenElsewhere()
+    {
+        start();
+        take("70000061");
+        verifyTake("70000061");
+        const Take earlier = read("70000061");
+        const QString folder = Share::samplesFolder();
+        const QString away = folder + ".away";
+        QVERIFY(QDir().rename(folder, away));
+
+        desk.scan("70000062");
+        desk.answer(TakeTitle, true);
+        // The stills fail and so does the launch of the converter, which
+        // lives in that folder.
+        desk.answer(ErrorTitle, true);
+        verifySettledWaiting();
+        QVERIFY(!QFileInfo::exists(folder));
+        QVERIFY(QDir().rename(away, folder));
+        QVERIFY(!QFileInfo::exists(Share::file("CLR_70000062_01.bmp")));
+        QVERIFY(read("70000061") == earlier);
+
+        desk.key(MainTitle, "alt+g");
+        take("70000062");
+        verifyTake("70000062");
+    }
+
+    void writeCutShortByAFileSizeLimit_failsTheCapture_andKeepsTheEarlierTake()
+    {
+        start();
+        take("70000071");
+        verifyTake("70000071");
+        desk.key(ScanTitle, "alt+x");
+        QVERIFY(program->waitForExit(10000));
+        const Take earlier = read("70000071");
+
+        // A 720p bitmap is 2.7 MB; a JPEG is well under the limit.
+        start({"prlimit", "--fsize=1000000", "--"});
+        desk.scan("70000071");
+        desk.answer(TakeTitle, true);
+        verifySettledWaiting();
+        // The converters ran on the earlier bitmaps and wrote the same JPEGs.
+        QVERIFY(read("70000071") == earlier);
+        QVERIFY(program->running());
+    }
+
+    void closeRightAfterACapture_bothJpegsStillAppear()
+    {
+        // A converter held back until the program has ended.
+        QTemporaryDir gate;
+        const QString release = gate.filePath("release");
+        Share::installConverter("#!/bin/sh\ni=0\nwhile [ ! -e '" + release.toUtf8()
+                                + "' ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done\nexec '"
+                                + Share::installedConverter().toUtf8() + "' \"$@\"\n");
+        start();
+        take("70000081");
+        desk.key(ScanTitle, "alt+c");
+        desk.waitUntilGone(ScanTitle);
+        desk.key(MainTitle, "alt+c");
+        QVERIFY(program->waitForExit(10000));
+        QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+        QVERIFY(!QFileInfo::exists(Share::file("CLR_70000081_01.jpg")));
+        QVERIFY(!QFileInfo::exists(Share::file("BTM_70000081_01.jpg")));
+
+        QFile(release).open(QIODevice::WriteOnly);
+        verifyTake("70000081");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBenchFaults)
+#include "test_bench_faults.moc"
