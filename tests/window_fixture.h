@@ -39,6 +39,8 @@ struct WindowFixture {
     image_store::ImageStore store{share.map(), launcher};
     camera::GstCamera camera{{camera::CameraSource{solidSource("red")}, camera::CameraSource{solidSource("green")}},
                              share.map()};
+    // What the window calls; a test may put a fault-injecting layer here.
+    camera::CameraDispatch* dispatch = &camera;
     ScriptedPrompts prompts;
     ModalScript scans{"Frm_Wo"};
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
@@ -47,7 +49,7 @@ struct WindowFixture {
     void open()
     {
         window = std::make_unique<Form_ImageMaker>(
-            CaptureWindowServices{camera, store, prompts, [this] { return now; }});
+            CaptureWindowServices{*dispatch, store, prompts, [this] { return now; }});
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));

@@ -1,0 +1,151 @@
+// Faults inside a capture, on the real window, cameras and converter: a
+// camera lost between the two stills, a sample folder that cannot be written.
+
+#include "window_fixture.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+namespace {
+const QString Missing = QStringLiteral("v4l2src device=/dev/video-imagemaker-missing");
+
+// Passes every call on to the real camera; once the first still of a capture
+// is saved, the bottom camera is pulled out.
+class PullBottomAfterFirstStill final : public camera::CameraDispatch {
+public:
+    explicit PullBottomAfterFirstStill(camera::GstCamera& real) : m_real(real) {}
+    camera::Result invoke(std::int32_t dispid, camera::DispatchKind kind, std::vector<camera::Argument>& args) override
+    {
+        camera::Result result = m_real.invoke(dispid, kind, args);
+        if (armed && dispid == camera::operation::SaveStill.dispid) {
+            armed = false;
+            m_real.setSource(0, camera::CameraSource{Missing.toStdString()});
+        }
+        return result;
+    }
+    void attachView(camera::LiveView* view) override { m_real.attachView(view); }
+    bool armed = false;
+
+private:
+    camera::GstCamera& m_real;
+};
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+class TestCaptureFaults : public QObject {
+    Q_OBJECT
+    std::unique_ptr<WindowFixture> f;
+
+    // Arms a sample without the start-up dialog; the answer to "Take
+    // picture now?" is No so the test clicks capture itself.
+    void arm(const QString& sample)
+    {
+        f->window->scanDialog().setNumberText(sample);
+        f->prompts.answers = {false};
+        QVERIFY(!f->window->AcceptSampleNumber());
+    }
+    // A capture answered No to the next number.
+    void capture()
+    {
+        f->prompts.answers = {false};
+        f->child<QPushButton>("cmd_capture")->click();
+    }
+    void verifyWaitingAfterFailure(qint64 capturesBefore)
+    {
+        QCOMPARE(f->window->capturedCount(), capturesBefore);
+        QCOMPARE(f->text("lbl_Status"), QString("Waiting..."));
+        QVERIFY(!f->child("cmd_capture")->isEnabled());
+        QVERIFY(!f->prompts.log.join('\n').contains("Auto Increment"));
+    }
+    // Only final names in the sample folder: nothing written half.
+    void verifyNoPartialFiles()
+    {
+        const QStringList names = QDir(f->share.samplesFolder()).entryList(QDir::Files | QDir::Hidden);
+        for (const QString& name : names)
+            QVERIFY2(QRegularExpression("^(CLR|BTM)_\\d{8}_01\\.(bmp|jpg)$").match(name).hasMatch(), qPrintable(name));
+    }
+
+private slots:
+    void init() { f = std::make_unique<WindowFixture>(); }
+    void cleanup()
+    {
+        f.reset();
+        while (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    }
+
+    void cameraLostBetweenStills_failsTheCapture_keepsTheEarlierBottom_thenWorksAgain()
+    {
+        PullBottomAfterFirstStill faulty(f->camera);
+        f->dispatch = &faulty;
+        f->open();
+        arm("00061000");
+        capture();
+        QCOMPARE(f->window->capturedCount(), 1);
+        QVERIFY(waitForFile(f->sampleFile("BTM_00061000_01.jpg")));
+        const QByteArray earlierBottom = contents(f->sampleFile("BTM_00061000_01.bmp"));
+
+        arm("00061000");
+        faulty.armed = true;
+        f->prompts.log.clear();
+        capture();
+        verifyWaitingAfterFailure(1);
+        // The colour still was taken before the loss and is whole; the
+        // bottom one from the earlier take is untouched.
+        QVERIFY(mostlyColour(QImage(f->sampleFile("CLR_00061000_01.bmp")), Qt::green));
+        QCOMPARE(contents(f->sampleFile("BTM_00061000_01.bmp")), earlierBottom);
+        verifyNoPartialFiles();
+
+        // Plugged back in: the next capture works.
+        f->camera.setSource(0, camera::CameraSource{solidSource("red")});
+        arm("00061001");
+        capture();
+        QCOMPARE(f->window->capturedCount(), 2);
+        QVERIFY(mostlyColour(QImage(f->sampleFile("BTM_00061001_01.bmp")), Qt::red));
+        QVERIFY(mostlyColour(QImage(f->sampleFile("CLR_00061001_01.bmp")), Qt::green));
+        QVERIFY(waitForFile(f->sampleFile("CLR_00061001_01.jpg")));
+        verifyNoPartialFiles();
+    }
+
+    void sampleFolderNotWritable_failsTheCapture_andKeepsTheEarlierTake()
+    {
+        // Permission bits do not stop root from writing.
+        if (::geteuid() == 0)
+            QSKIP("running as root: a folder without write permission is still writable");
+        f->open();
+        arm("00062000");
+        capture();
+        QVERIFY(waitForFile(f->sampleFile("CLR_00062000_01.jpg")));
+        QVERIFY(waitForFile(f->sampleFile("BTM_00062000_01.jpg")));
+        QTest::qWait(200);
+        const QString folder = f->share.samplesFolder();
+        const QStringList names{"CLR_00062000_01.bmp", "BTM_00062000_01.bmp", "CLR_00062000_01.jpg", "BTM_00062000_01.jpg"};
+        QList<QByteArray> earlier;
+        for (const QString& name : names)
+            earlier << contents(f->sampleFile(name));
+
+        // Read and search, no writing.
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                                                  | QFile::ReadOther | QFile::ExeOther));
+        arm("00062000");
+        f->prompts.log.clear();
+        capture();
+        QFile::setPermissions(folder, QFile::permissions(folder) | QFile::WriteOwner);
+
+        verifyWaitingAfterFailure(1);
+        QTest::qWait(500);
+        for (int i = 0; i < names.size(); ++i)
+            QVERIFY2(contents(f->sampleFile(names[i])) == earlier[i], qPrintable(names[i]));
+        verifyNoPartialFiles();
+    }
+};
+
+QTEST_MAIN(TestCaptureFaults)
+#include "test_capture_faults.moc"
