@@ -12,6 +12,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 using namespace e2e;
 
 class TestBenchFaults : public QObject {
@@ -149,6 +151,35 @@ private slots:
         // The converters ran on the earlier bitmaps and wrote the same JPEGs.
         QVERIFY(read("70000071") == earlier);
         QVERIFY(program->running());
+    }
+
+    void sampleFolderNotWritable_failsTheCapture_andKeepsTheEarlierTake()
+    {
+        start();
+        take("70000091");
+        verifyTake("70000091");
+        desk.key(ScanTitle, "alt+x");
+        QVERIFY(program->waitForExit(10000));
+        const Take earlier = read("70000091");
+
+        // Permission bits do not stop root, so as root the program runs as
+        // the unprivileged "nobody", provided it can reach the share at all.
+        QStringList wrapper;
+        if (::geteuid() == 0) {
+            wrapper = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+            QProcess probe;
+            probe.start(wrapper.first(), wrapper.mid(1) + QStringList{"test", "-x", Share::converter()});
+            QVERIFY(probe.waitForFinished(10000));
+            if (probe.exitCode() != 0)
+                QSKIP("the share's folders cannot be reached as nobody from this checkout");
+        }
+        QVERIFY(QFile::setPermissions(Share::samplesFolder(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
+                                                                  | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+        start(wrapper);
+        desk.scan("70000091");
+        desk.answer(TakeTitle, true);
+        verifySettledWaiting();
+        QVERIFY(read("70000091") == earlier);
     }
 
     void closeRightAfterACapture_bothJpegsStillAppear()
