@@ -15,10 +15,16 @@ class TestReviewActions : public QObject {
         f->window->scanDialog().setNumberText(sample);
         f->prompts.answers = {false, false};
         f->window->AcceptSampleNumber();
+        // Done when this take's JPEGs are in the panel; an earlier take's
+        // JPEGs of the same sample exist before the converters finish.
+        QStringList shown;
+        const QMetaObject::Connection watch = connect(
+            f->window.get(), &Form_ImageMaker::pictureShown, this,
+            [&](const QString& prefix, const QString& s) { shown << prefix + s; });
         f->child<QPushButton>("cmd_capture")->click();
         QTRY_COMPARE(f->scans.handled(), before + 1);
-        QVERIFY(waitForFile(f->sampleFile("CLR_" + sample + "_01.jpg")));
-        QVERIFY(waitForFile(f->sampleFile("BTM_" + sample + "_01.jpg")));
+        QTRY_VERIFY_WITH_TIMEOUT(shown.contains("CLR_" + sample) && shown.contains("BTM_" + sample), 10000);
+        disconnect(watch);
     }
     void doubleClick(int row)
     {
