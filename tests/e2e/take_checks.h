@@ -23,4 +23,12 @@ inline void verifyTake(const QString& sample)
     }
 }
 
+// Only final names in the sample folder. A converter still at work has its
+// temporary file; one left behind stays.
+inline void verifyNoStrayFiles()
+{
+    waitUntil([] { return Share::strayFiles().isEmpty(); }, 10000);
+    QCOMPARE(Share::strayFiles(), QStringList());
+}
+
 } // namespace e2e
