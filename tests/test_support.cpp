@@ -87,10 +87,18 @@ void ModalScript::timerEvent(QTimerEvent*)
     if (modal == m_last || m_actions.empty())
         return;
     m_last = modal;
+    modal->installEventFilter(this);
     Action action = std::move(m_actions.front());
     m_actions.pop_front();
     ++m_handled;
     action(modal);
+}
+
+bool ModalScript::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_last && event->type() == QEvent::Hide)
+        m_last = nullptr;
+    return false;
 }
 
 bool mostlyColour(const QImage& image, QColor expected, int tolerance)

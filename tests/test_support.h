@@ -4,6 +4,7 @@
 #include "prompts.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -45,7 +46,9 @@ public:
 };
 
 // Runs the given actions, one per showing, on each modal widget of type T as
-// it appears.
+// it appears. A showing ends when the widget hides or is deleted, whether or
+// not the timer saw it: the window re-creates its dialog, often at the
+// address the old one had, and can do so between two ticks.
 class ModalScript : public QObject {
 public:
     using Action = std::function<void(QWidget*)>;
@@ -56,11 +59,12 @@ public:
 
 protected:
     void timerEvent(QTimerEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QByteArray m_className;
     std::deque<Action> m_actions;
-    QWidget* m_last = nullptr;
+    QPointer<QWidget> m_last;
     int m_handled = 0;
 };
 
