@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bench_driver.h"
+#include "converters_at_work.h"
 
 #include <QtTest>
 
@@ -23,11 +24,11 @@ inline void verifyTake(const QString& sample)
     }
 }
 
-// Only final names in the sample folder. A converter still at work has its
-// temporary file; one left behind stays.
+// Only final names in the sample folder once every converter is done: a
+// temporary file left then stays.
 inline void verifyNoStrayFiles()
 {
-    waitUntil([] { return Share::strayFiles().isEmpty(); }, 10000);
+    QVERIFY(waitUntil([] { return processesMentioning(Share::samplesFolder()) == 0; }, 10000));
     QCOMPARE(Share::strayFiles(), QStringList());
 }
 
