@@ -84,14 +84,32 @@ void ModalScript::timerEvent(QTimerEvent*)
         m_last = nullptr;
         return;
     }
-    if (modal == m_last || m_actions.empty())
+    if (modal == m_last || m_actions.empty()) {
+        closeIfLeftUnanswered(modal);
         return;
+    }
+    m_unanswered = nullptr;
     m_last = modal;
     modal->installEventFilter(this);
     Action action = std::move(m_actions.front());
     m_actions.pop_front();
     ++m_handled;
     action(modal);
+}
+
+void ModalScript::closeIfLeftUnanswered(QWidget* modal)
+{
+    if (modal != m_unanswered) {
+        m_unanswered = modal;
+        m_unansweredFor.start();
+        return;
+    }
+    if (m_unansweredFor.elapsed() < UnansweredLimitMs)
+        return;
+    qWarning("%s left open %d s with no scripted action left for it; closing it", m_className.constData(),
+             UnansweredLimitMs / 1000);
+    m_unanswered = nullptr;
+    modal->close();
 }
 
 bool ModalScript::eventFilter(QObject* watched, QEvent* event)

@@ -3,6 +3,7 @@
 #include "image_store.h"
 #include "prompts.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPointer>
 #include <QStringList>
@@ -45,10 +46,12 @@ public:
     QStringList log;
 };
 
-// Runs the given actions, one per showing, on each modal widget of type T as
-// it appears. A showing ends when the widget hides or is deleted, whether or
+// Runs the given actions, one per showing, on each modal widget of the given
+// class as it appears. A showing ends when the widget hides or is deleted, whether or
 // not the timer saw it: the window re-creates its dialog, often at the
 // address the old one had, and can do so between two ticks.
+// A showing left without an action is closed after a while with a warning:
+// the test waiting beneath the dialog's own event loop would otherwise hang.
 class ModalScript : public QObject {
 public:
     using Action = std::function<void(QWidget*)>;
@@ -62,9 +65,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    static constexpr int UnansweredLimitMs = 30000;
+    void closeIfLeftUnanswered(QWidget* modal);
+
     QByteArray m_className;
     std::deque<Action> m_actions;
     QPointer<QWidget> m_last;
+    QPointer<QWidget> m_unanswered;
+    QElapsedTimer m_unansweredFor;
     int m_handled = 0;
 };
 
