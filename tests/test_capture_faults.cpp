@@ -130,6 +130,8 @@ private slots:
         f->open();
         arm("00062000");
         capture();
+        QVERIFY(waitForFile(f->sampleFile("CLR_00062000_01.jpg")));
+        QVERIFY(waitForFile(f->sampleFile("BTM_00062000_01.jpg")));
         waitForConverters();
         const QString folder = f->share.samplesFolder();
         const QStringList names{"CLR_00062000_01.bmp", "BTM_00062000_01.bmp", "CLR_00062000_01.jpg", "BTM_00062000_01.jpg"};
