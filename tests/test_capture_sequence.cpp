@@ -32,12 +32,7 @@ class TestCaptureSequence : public QObject {
 
 private slots:
     void init() { f = std::make_unique<WindowFixture>(); }
-    void cleanup()
-    {
-        f.reset();
-        while (QWidget* modal = QApplication::activeModalWidget())
-            modal->close();
-    }
+    void cleanup() { f.reset(); }
 
     void startupCancel_leavesWaiting_andDoesNotReopen()
     {

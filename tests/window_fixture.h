@@ -46,6 +46,14 @@ struct WindowFixture {
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
     std::unique_ptr<Form_ImageMaker> window;
 
+    // A box a failing test left open would block the next test's window.
+    ~WindowFixture()
+    {
+        window.reset();
+        while (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    }
+
     void open()
     {
         window = std::make_unique<Form_ImageMaker>(
