@@ -1,6 +1,7 @@
 #include "gst_camera.h"
 
 #include "build_config.h"
+#include "camera_log.h"
 #include "live_view.h"
 #include "share_path.h"
 
@@ -107,13 +108,16 @@ struct GstCamera::Camera {
 
     void fail(std::string why)
     {
+        bool first = false;
         {
             std::lock_guard lock(mutex);
             if (!failed) {
-                failed = true;
-                failure = std::move(why);
+                failed = first = true;
+                failure = why;
             }
         }
+        if (first)
+            qCWarning(lcCamera, "%s failed: %s", cameraName(index).c_str(), why.c_str());
         changed.notify_all();
     }
 };
@@ -148,10 +152,15 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
     auto* camera = static_cast<GstCamera::Camera*>(data);
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
         GError* error = nullptr;
-        gst_message_parse_error(message, &error, nullptr);
-        camera->fail(error ? error->message : "pipeline error");
+        gchar* debug = nullptr;
+        gst_message_parse_error(message, &error, &debug);
+        std::string why = error ? error->message : "pipeline error";
+        if (debug)
+            why += std::string(" (") + debug + ")";
+        camera->fail(why);
         if (error)
             g_error_free(error);
+        g_free(debug);
     } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
         camera->fail("the camera stopped delivering pictures");
     }
@@ -273,6 +282,12 @@ void GstCamera::setStartupSwitch(std::int32_t value)
 bool GstCamera::start(Camera& camera)
 {
     stop(camera);
+    {
+        // A new start, so its own failure is the one recorded and logged.
+        std::lock_guard lock(camera.mutex);
+        camera.failed = false;
+        camera.failure.clear();
+    }
     const std::string description = camera.source.description
         + " ! videoconvert ! video/x-raw,format=BGRx"
           " ! appsink name=imagemaker_sink max-buffers=1 drop=true sync=false enable-last-sample=false";
@@ -284,7 +299,7 @@ bool GstCamera::start(Camera& camera)
             g_error_free(error);
         if (parsed)
             gst_object_unref(gst_object_ref_sink(parsed));
-        camera.fail(why);
+        camera.fail(why + " in \"" + camera.source.description + "\"");
         return false;
     }
     camera.pipeline.reset(GST_ELEMENT(gst_object_ref_sink(parsed)));
@@ -293,8 +308,6 @@ bool GstCamera::start(Camera& camera)
     {
         std::lock_guard lock(camera.mutex);
         camera.latest.reset();
-        camera.failed = false;
-        camera.failure.clear();
         camera.warmupLeft = camera.source.warmupFrames;
     }
 

@@ -215,6 +215,19 @@ private slots:
         QVERIFY(live.SelectCamera(1) != 0);
     }
 
+    void cameraThatCannotStart_logsGStreamersReason()
+    {
+        GstCamera cam({CameraSource{"v4l2src device=/dev/video-imagemaker-missing"},
+                       CameraSource{"imagemakernosuchsrc ! video/x-raw,width=32,height=32"}},
+                      share.map());
+        LiveCamera live(cam);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("camera 0 \\(bottom\\) failed: .*/dev/video-imagemaker-missing"));
+        QCOMPARE(live.SelectCamera(0), 0);
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("camera 1 \\(colour\\) failed: no element \"imagemakernosuchsrc\""));
+        QCOMPARE(live.SelectCamera(1), 0);
+    }
+
     void saveStill_failure_leavesAnEarlierBitmapUntouched()
     {
         auto cam = makeCamera(32, 32);

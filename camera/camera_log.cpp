@@ -1,0 +1,3 @@
+#include "camera_log.h"
+
+Q_LOGGING_CATEGORY(lcCamera, "imagemaker.camera", QtWarningMsg)
