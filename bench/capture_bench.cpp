@@ -57,12 +57,12 @@ public:
     {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
-    bool askYesNo(QWidget*, const QString& text, const QString&) override
+    Answer askYesNo(QWidget*, const QString& text, const QString&) override
     {
         // Auto increment is always accepted; "Take picture now?" while the chain lasts.
         if (text.startsWith("Auto"))
-            return true;
-        return yesLeft-- > 0;
+            return {true, {}};
+        return {yesLeft-- > 0, {}};
     }
 };
 

@@ -2,6 +2,8 @@
 
 #include "ui_form_imagemaker.h"
 
+#include "frm_wo.h"
+
 #include <QApplication>
 
 namespace {
@@ -39,7 +41,7 @@ void Form_ImageMaker::cmd_wo_Click()
     guarded([this] { getWoAction(); });
 }
 
-void Form_ImageMaker::getWoAction()
+void Form_ImageMaker::getWoAction(bool showDialog)
 {
     // The dialog is unloaded however this ends, an error included.
     struct Unload {
@@ -47,39 +49,88 @@ void Form_ImageMaker::getWoAction()
         ~Unload() { dialog.unload(); }
     } unload{m_scanDialog};
 
-    m_scanDialog.showModal();
-    if (m_scanDialog.exitSoftware()) {
-        cmd_Close_Click();
-        return;
+    if (showDialog) {
+        m_scanDialog.showModal();
+        if (m_scanDialog.exitSoftware()) {
+            cmd_Close_Click();
+            return;
+        }
     }
     if (AcceptSampleNumber())
         captureChain();
 }
 
+void Form_ImageMaker::openScanDialogLater(bool refusedTooLong)
+{
+    // Once the handling that asks for it has finished.
+    QMetaObject::invokeMethod(
+        this,
+        [this, refusedTooLong] {
+            if (!isVisible())
+                return;
+            guarded([this, refusedTooLong] {
+                if (refusedTooLong)
+                    m_scanDialog.dialog().refuseTooLong();
+                getWoAction(true);
+            });
+        },
+        Qt::QueuedConnection);
+}
+
+bool Form_ImageMaker::offerScan(const QString& scanned)
+{
+    if (scanned.size() > Frm_Wo::MaxDigits) {
+        openScanDialogLater(true);
+        return false;
+    }
+    m_scanDialog.setNumberText(scanned);
+    return true;
+}
+
 bool Form_ImageMaker::AcceptSampleNumber()
 {
-    CurrentSample.clear();
-    const QString text = m_scanDialog.numberText();
-    bool takeNow = false;
-    if (text.size() == 8) {
+    for (;;) {
+        CurrentSample.clear();
+        const QString text = m_scanDialog.numberText();
+        if (text.size() != 8) {
+            // Empty, or a number of the wrong length: nothing is armed, and
+            // the window must not look armed either.
+            enterWaiting();
+            ui->cmd_View->setEnabled(false);
+            return false;
+        }
+        m_captureFailure.clear();
         ui->lbl_Status->setText(QStringLiteral("Ready"));
         ui->lbl_labnumber->setText(QStringLiteral(" Current sample in view : ") + text.trimmed());
         CurrentSample = text;
         m_scanDialog.setNumberText(QString());
         ui->cmd_capture->setEnabled(true);
-        takeNow = m_prompts.askYesNo(this, QStringLiteral("Take picture now?"), QStringLiteral("Take picture"));
-    } else {
-        // Empty, or a number of the wrong length: nothing is armed, and the
-        // window must not look armed either.
-        enterWaiting();
+        ui->cmd_View->setEnabled(true);
+        const Answer answer =
+            m_prompts.askYesNo(this, QStringLiteral("Take picture now?"), QStringLiteral("Take picture"));
+        if (answer.scanned.isEmpty())
+            return answer.yes;
+        // Scanned while asked: not this sample, the one just scanned.
+        if (!offerScan(answer.scanned))
+            return false;
     }
-    ui->cmd_View->setEnabled(ui->cmd_capture->isEnabled());
-    return takeNow;
+}
+
+void Form_ImageMaker::typedScanEnded(bool byEnter)
+{
+    m_typedScanPause.stop();
+    Frm_Wo& dialog = m_scanDialog.dialog();
+    // A scan's Enter arms its number as the dialog's OK would; digits typed
+    // by hand, or a refused scan, open the dialog to go on with.
+    const bool show = !byEnter || dialog.refusedTooLong();
+    QMetaObject::invokeMethod(
+        this, [this, show] { guarded([this, show] { getWoAction(show); }); }, Qt::QueuedConnection);
 }
 
 void Form_ImageMaker::enterWaiting()
 {
-    ui->lbl_Status->setText(QStringLiteral("Waiting..."));
+    // A failed capture's reason stays until the next sample is armed.
+    ui->lbl_Status->setText(m_captureFailure.isEmpty() ? QStringLiteral("Waiting...") : m_captureFailure);
     ui->lbl_labnumber->setText(QString());
     ui->cmd_capture->setEnabled(false);
 }

@@ -1,6 +1,7 @@
 #include "capture_window.h"
 
 #include "ui_form_imagemaker.h"
+#include "window_log.h"
 
 #include <stdexcept>
 
@@ -32,27 +33,25 @@ void Form_ImageMaker::captureChain()
 
 void Form_ImageMaker::captureAction()
 {
-    if (!CaptureViews())
+    if (!CaptureViews()) {
+        // Stays in the status line until the next sample is armed.
+        m_captureFailure = QStringLiteral("Capture failed: ") + m_captureError;
+        ui->lbl_Status->setText(m_captureFailure);
         return;
+    }
     RecordCapture();
     ui->lbl_Status->setText(QStringLiteral("Images have been captured"));
     const QString next = nextSampleNumber(CurrentSample);
     ShowSampleImages(CurrentSample);
-    const bool increment = m_prompts.askYesNo(
+    const Answer increment = m_prompts.askYesNo(
         this, QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')'),
         QStringLiteral("Auto Increment"));
-    if (increment) {
+    if (increment.yes)
         m_scanDialog.setNumberText(next);
-    } else {
-        // The scan dialog opens once this handling has finished.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (isVisible())
-                    cmd_wo_Click();
-            },
-            Qt::QueuedConnection);
-    }
+    else if (!increment.scanned.isEmpty())
+        offerScan(increment.scanned);
+    else
+        openScanDialogLater(false);
 }
 
 bool Form_ImageMaker::CaptureViews()
@@ -73,8 +72,10 @@ bool Form_ImageMaker::CaptureViews()
         m_camera.SaveStill(0, 24, second, QString());
         notePicturesSaved();
         finishCapture(returnCamera);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         result = false;
+        m_captureError = QString::fromUtf8(error.what());
+        qCWarning(lcWindow, "Capture of %s failed: %s", qPrintable(CurrentSample), error.what());
         m_fresh.reset();
         finishCapture(returnCamera);
     }

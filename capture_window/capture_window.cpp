@@ -4,14 +4,23 @@
 #include "frm_wo.h"
 #include "ui_form_imagemaker.h"
 #include "window_conventions.h"
+#include "window_log.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPixmap>
 
 namespace {
 const QString ColorView = QStringLiteral("Color");
 const QString BottomView = QStringLiteral("Bottom");
+// Longer than the gap between a scanner's keys, shorter than a person notices.
+constexpr int TypedScanPauseMs = 300;
+
+bool isPressKey(int key)
+{
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+}
 } // namespace
 
 Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent)
@@ -39,11 +48,38 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     ui->cmd_capture->setIcon(QPixmap::fromImage(artwork::captureButtonFace()));
     m_camera.attachView(ui->LiveCam1);
 
+    // Names a screen reader speaks for the controls that take the focus; the
+    // graphical buttons have no caption to speak.
+    const std::pair<QWidget*, const char*> spoken[] = {
+        {ui->cmd_Close, "Close the program"},
+        {ui->cmd_capture, "Take picture of both views"},
+        {ui->LiveCam1, "Live camera picture"},
+        {ui->cmd_wo, "Get sample number"},
+        {ui->lst_Captured, "Images captured"},
+        {ui->Command2, "Images captured panel"},
+        {ui->Command3, "Images panel"},
+        {ui->cmd_Redo, "Take the pictures of the shown sample again"},
+        {ui->cmd_Delete, "Delete the JPEGs of the shown sample"},
+        {ui->img_bttm, "Bottom picture"},
+        {ui->img_color, "Colour picture"},
+    };
+    for (const auto& [widget, name] : spoken)
+        widget->setAccessibleName(QString::fromLatin1(name));
+    ui->cmd_View->setAccessibleName(QStringLiteral("Show the bottom camera"));
+
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(StartupCheckDelayMs);
     Timer1->setSingleShot(false);
     connect(Timer1, &QTimer::timeout, this, &Form_ImageMaker::Timer1_Timer);
+
+    m_typedScanPause.setSingleShot(true);
+    m_typedScanPause.setInterval(TypedScanPauseMs);
+    connect(&m_typedScanPause, &QTimer::timeout, this, [this] { typedScanEnded(false); });
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>())
+        if (child->focusPolicy() != Qt::NoFocus)
+            child->installEventFilter(this);
 
     m_freshPoll.setInterval(20);
     connect(&m_freshPoll, &QTimer::timeout, this, &Form_ImageMaker::pollFreshPictures);
@@ -128,11 +164,13 @@ void Form_ImageMaker::cmd_View_Click()
         ui->cmd_View->setIcon(QPixmap::fromImage(m_store.loadImage(m_store.buttonFacePath(ColorView))));
         CurrentView = BottomView;
         ui->lbl_view->setText(QStringLiteral("Bottom View"));
+        ui->cmd_View->setAccessibleName(QStringLiteral("Show the colour camera"));
         m_camera.SelectCamera(0);
     } else {
         ui->cmd_View->setIcon(QPixmap::fromImage(m_store.loadImage(m_store.buttonFacePath(BottomView))));
         CurrentView = ColorView;
         ui->lbl_view->setText(QStringLiteral("Color View"));
+        ui->cmd_View->setAccessibleName(QStringLiteral("Show the bottom camera"));
         m_camera.SelectCamera(1);
     }
 }
@@ -165,8 +203,11 @@ void Form_ImageMaker::loadPicture(QLabel* box, const QString& viewPrefix, const 
     try {
         if (!pictureIsCurrent(viewPrefix, sample))
             return;
-        const QImage picture = m_store.loadImage(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension),
-                                                 box->contentsRect().size());
+        // Decoded at the screen's pixel density, so it is sharp there.
+        const qreal ratio = box->devicePixelRatioF();
+        QImage picture = m_store.loadImage(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension),
+                                           box->contentsRect().size() * ratio);
+        picture.setDevicePixelRatio(ratio);
         box->setPixmap(QPixmap::fromImage(picture));
         if (m_fresh && m_fresh->sample == sample) {
             (viewPrefix == image_store::ColorPrefix ? m_fresh->colorShown : m_fresh->bottomShown) = true;
@@ -187,6 +228,7 @@ void Form_ImageMaker::closeEvent(QCloseEvent* event)
 {
     Timer1->stop();
     m_freshPoll.stop();
+    m_typedScanPause.stop();
     m_scanDialog.unload();
     event->accept();
 }
@@ -195,6 +237,45 @@ void Form_ImageMaker::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     ui->cmd_Close->setFocus(Qt::OtherFocusReason);
+}
+
+bool Form_ImageMaker::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // A held key repeats; the repeats must not press a button again and again.
+        if (isKeyRepeat(*key) && isPressKey(key->key()))
+            return true;
+        if (event->type() == QEvent::KeyPress && scanKeyTyped(watched, *key))
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool Form_ImageMaker::scanKeyTyped(QObject* watched, const QKeyEvent& key)
+{
+    if (QApplication::activeModalWidget())
+        return false;
+    const bool enter = key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+    if (enter) {
+        if (m_typedScanPause.isActive()) {
+            typedScanEnded(true);
+            return true;
+        }
+        // Enter on a history entry shows it, as a double-click does.
+        if (watched == ui->lst_Captured && ui->lst_Captured->currentItem()) {
+            lst_Captured_DblClick();
+            return true;
+        }
+        return false;
+    }
+    const QString text = key.text();
+    if (text.size() != 1 || text.at(0) < QLatin1Char('0') || text.at(0) > QLatin1Char('9'))
+        return false;
+    // Until its Enter, or a pause, the scan goes on in the dialog's number.
+    m_scanDialog.dialog().keyTyped(key);
+    m_typedScanPause.start();
+    return true;
 }
 
 void Form_ImageMaker::guarded(const std::function<void()>& handler)
@@ -208,6 +289,7 @@ void Form_ImageMaker::guarded(const std::function<void()>& handler)
 
 void Form_ImageMaker::report(const std::exception& error)
 {
+    qCWarning(lcWindow, "%s", error.what());
     try {
         m_prompts.showMessage(this, QString::fromStdString(error.what()));
     } catch (...) {

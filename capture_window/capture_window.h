@@ -19,6 +19,7 @@
 namespace Ui {
 class Form_ImageMaker;
 }
+class QKeyEvent;
 class QLabel;
 
 // What the capture window is given rather than makes: the camera behind
@@ -69,6 +70,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -84,7 +86,14 @@ private:
     void cmd_Delete_Click();
 
     // Steps of the handlers above.
-    void getWoAction();
+    void getWoAction(bool showDialog = true);
+    void openScanDialogLater(bool refusedTooLong);
+    // Puts a number scanned while a question was open in the scan dialog;
+    // false when it was refused.
+    bool offerScan(const QString& scanned);
+    // Digits typed while no dialog was open: collected for the scan dialog.
+    bool scanKeyTyped(QObject* watched, const QKeyEvent& key);
+    void typedScanEnded(bool byEnter);
     void captureChain();
     void captureAction();
     void finishCapture(qint16 returnCamera);
@@ -127,5 +136,10 @@ private:
         QDeadlineTimer deadline;
     };
     std::optional<FreshPictures> m_fresh;
+    // Why the last capture failed, for the status line.
+    QString m_captureError;
+    QString m_captureFailure;
     QTimer m_freshPoll;
+    // A pause after digits typed into the window ends them without an Enter.
+    QTimer m_typedScanPause;
 };

@@ -39,6 +39,7 @@ void Frm_Wo::load()
 {
     ExitSoftware = false;
     setNumberText(QString());
+    ui->lbl_Refused->hide();
     ui->txt_Wo->setFont(QFont(QStringLiteral("Arial"), 12, QFont::Bold));
 }
 
@@ -49,28 +50,64 @@ QString Frm_Wo::numberText() const
 
 void Frm_Wo::setNumberText(const QString& text)
 {
+    // Written, not typed: digits typed after it are its own rule's concern.
+    m_typedDigits = 0;
     ui->txt_Wo->setText(text);
 }
 
 bool Frm_Wo::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && (watched == ui->cmd_Ok || watched == ui->cmd_Cancel)) {
-        const QString text = static_cast<QKeyEvent*>(event)->text();
-        for (const QChar character : text)
-            characterTyped(character);
-    }
+    if (event->type() == QEvent::KeyPress && (watched == ui->cmd_Ok || watched == ui->cmd_Cancel)
+        && keyTyped(*static_cast<QKeyEvent*>(event)))
+        return true;
     // The key goes on to the button, which presses on Enter and Space.
     return QDialog::eventFilter(watched, event);
 }
 
+bool Frm_Wo::keyTyped(const QKeyEvent& key)
+{
+    if (m_droppingScan && key.timestamp() - m_lastKeyAt > ScanGapMs)
+        m_droppingScan = false;
+    m_lastKeyAt = key.timestamp();
+    if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
+        // The Enter of a refused scan must not accept an empty number.
+        const bool swallow = m_droppingScan;
+        m_droppingScan = false;
+        return swallow;
+    }
+    for (const QChar character : key.text())
+        characterTyped(character);
+    return false;
+}
+
 void Frm_Wo::characterTyped(QChar character)
 {
-    if (character < QLatin1Char('0') || character > QLatin1Char('9'))
+    if (character < QLatin1Char('0') || character > QLatin1Char('9') || m_droppingScan)
         return;
+    ui->lbl_Refused->hide();
     const QString current = numberText();
-    if (current.size() >= MaxDigits)
+    if (current.size() >= MaxDigits) {
+        // A number another part wrote keeps its digits; a typed one that
+        // grows past eight is another kind of barcode, never a sample.
+        if (m_typedDigits > 0) {
+            refuseTooLong();
+            m_droppingScan = true;
+        }
         return;
-    setNumberText(current + character);
+    }
+    ui->txt_Wo->setText(current + character);
+    ++m_typedDigits;
+}
+
+void Frm_Wo::refuseTooLong()
+{
+    setNumberText(QString());
+    ui->lbl_Refused->show();
+}
+
+bool Frm_Wo::refusedTooLong() const
+{
+    return !ui->lbl_Refused->isHidden();
 }
 
 void Frm_Wo::keyPressEvent(QKeyEvent* event)

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+class QKeyEvent;
+
 #include <memory>
 
 namespace Ui {
@@ -23,7 +25,19 @@ public:
     QString numberText() const;
     void setNumberText(const QString& text);
 
+    // One typed key, as the focused OK or Cancel button sees it; also fed by
+    // the capture window for digits scanned while no dialog was open. Returns
+    // true when the key was taken and must not press a button.
+    bool keyTyped(const QKeyEvent& key);
+    // Digits collected by typing since the dialog was loaded or last refused.
+    bool hasTypedDigits() const { return m_typedDigits > 0; }
+    // A scan longer than a sample number keeps nothing and says so.
+    void refuseTooLong();
+    bool refusedTooLong() const;
+
     static constexpr int MaxDigits = 8;
+    // Keys further apart than this are not one scan.
+    static constexpr int ScanGapMs = 500;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -40,4 +54,8 @@ private:
     void cmd_Exit_Click();
 
     std::unique_ptr<Ui::Frm_Wo> ui;
+    int m_typedDigits = 0;
+    // The rest of a scan found too long is dropped up to its Enter.
+    bool m_droppingScan = false;
+    unsigned long m_lastKeyAt = 0;
 };

@@ -22,9 +22,9 @@ class TestCaptureSequence : public QObject {
         f->open();
         QTRY_COMPARE_WITH_TIMEOUT(f->scans.handled(), count, 10000);
     }
-    void verifyWaiting()
+    void verifyWaiting(const QString& status = QStringLiteral("Waiting..."))
     {
-        QCOMPARE(f->text("lbl_Status"), QString("Waiting..."));
+        QCOMPARE(f->text("lbl_Status"), status);
         QCOMPARE(f->text("lbl_labnumber"), QString(""));
         QVERIFY(!f->child("cmd_capture")->isEnabled());
         QVERIFY(!f->child("cmd_View")->isEnabled());
@@ -109,7 +109,8 @@ private slots:
         QVERIFY(f->prompts.log.isEmpty());
         QCOMPARE(f->child<QListWidget>("lst_Captured")->count(), 0);
         QCOMPARE(f->window->capturedCount(), 0);
-        verifyWaiting();
+        // Says why, until the next sample is armed.
+        verifyWaiting("Capture failed: SaveStill: camera 1 (colour) failed: the camera was replaced");
         QVERIFY(!QFileInfo::exists(f->sampleFile("CLR_00054321_01.bmp")));
         // The conversions are launched all the same.
         QCOMPARE(f->launcher.commands, (QStringList{command("BTM_", "00054321"), command("CLR_", "00054321")}));

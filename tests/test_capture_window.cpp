@@ -41,6 +41,10 @@ private slots:
         QCOMPARE(f->child("LiveCam1")->geometry(), QRect(16, 56, 321, 241));
         QCOMPARE(f->child("cmd_Close")->geometry(), QRect(608, 432, 89, 25));
         QCOMPARE(f->child("img_color")->geometry(), QRect(168, 0, 137, 105));
+        // Every control that takes the focus has a name for screen readers.
+        for (QWidget* control : f->window->findChildren<QWidget*>())
+            if (control->focusPolicy() != Qt::NoFocus && control->isEnabled() && control->isVisibleTo(f->window.get()))
+                QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
     }
 
     void toggle_twice_switchesCameraLabelAndFace()

@@ -60,6 +60,14 @@ private slots:
         QCOMPARE(f->text("lbl_Pictures"), QString("00000012"));
         doubleClick(0);
         QCOMPARE(f->text("lbl_Pictures"), QString("00000011"));
+        // Enter on an entry shows it too.
+        auto* list = f->child<QListWidget>("lst_Captured");
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(f->text("lbl_Pictures"), QString("00000012"));
+        QTest::keyClick(list, Qt::Key_Up);
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(f->text("lbl_Pictures"), QString("00000011"));
         QVERIFY(mostlyColour(f->picture("img_color"), Qt::green));
         QVERIFY(mostlyColour(f->picture("img_bttm"), Qt::red));
         QVERIFY(!f->child("cmd_Redo")->isHidden());

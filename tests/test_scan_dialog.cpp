@@ -48,14 +48,9 @@ private slots:
         QCOMPARE(focused(), button("cmd_Exit"));
     }
 
-    void typing_collectsDigitsOnly_upToEight()
+    void typing_collectsDigitsOnly()
     {
         showDialog();
-        type("12345678");
-        QCOMPARE(dialog->numberText(), QString("12345678"));
-        type("9");
-        QCOMPARE(dialog->numberText(), QString("12345678"));
-        dialog->setNumberText("");
         type("1a2-3b4");
         QCOMPARE(dialog->numberText(), QString("1234"));
         // Neither Escape nor Backspace changes anything or closes the dialog.
@@ -63,6 +58,28 @@ private slots:
         QTest::keyClick(focused(), Qt::Key_Backspace);
         QVERIFY(dialog->isVisible());
         QCOMPARE(dialog->numberText(), QString("1234"));
+    }
+
+    void scanLongerThanEight_isRefusedWhole_andTheNextScanCounts()
+    {
+        showDialog();
+        QLabel* note = dialog->findChild<QLabel*>("lbl_Refused");
+        QVERIFY(note->isHidden());
+        type("12345678");
+        QCOMPARE(dialog->numberText(), QString("12345678"));
+        // A 12-digit barcode: never its first eight digits.
+        type("9012");
+        QCOMPARE(dialog->numberText(), QString(""));
+        QVERIFY(note->isVisible());
+        QVERIFY(!note->text().isEmpty());
+        // Its Enter does not accept the empty number.
+        QTest::keyClick(focused(), Qt::Key_Return);
+        QVERIFY(dialog->isVisible());
+        type("00012345");
+        QVERIFY(note->isHidden());
+        QTest::keyClick(focused(), Qt::Key_Return);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->numberText(), QString("00012345"));
     }
 
     void typing_onCancelCollects_onExitDoesNot()

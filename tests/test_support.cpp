@@ -60,16 +60,16 @@ void ScriptedPrompts::showMessage(QWidget*, const QString& text, const QString& 
     log << (title.isEmpty() ? ApplicationTitle : title) + QLatin1Char('|') + text;
 }
 
-bool ScriptedPrompts::askYesNo(QWidget*, const QString& text, const QString& title)
+Answer ScriptedPrompts::askYesNo(QWidget*, const QString& text, const QString& title)
 {
     log << (title.isEmpty() ? ApplicationTitle : title) + QLatin1Char('|') + text;
     if (onAsk)
         onAsk();
     if (answers.empty())
-        return false;
+        return {};
     const bool answer = answers.front();
     answers.pop_front();
-    return answer;
+    return {answer, {}};
 }
 
 ModalScript::ModalScript(const char* className) : m_className(className)

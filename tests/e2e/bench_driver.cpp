@@ -124,6 +124,24 @@ void Desktop::scan(const QString& number) const
     waitUntilGone(ScanTitle);
 }
 
+void Desktop::scanInto(const QString& title, const QString& digits) const
+{
+    focus(title);
+    // One call with keysyms: chained "type" and "key" calls lose the Enter.
+    QStringList keys{"key", "--delay", "0"};
+    for (const QChar digit : digits)
+        keys << QString(digit);
+    xdotool(keys << "Return");
+}
+
+void Desktop::hold(const QString& title, const QString& key, int ms) const
+{
+    focus(title);
+    xdotool({"keydown", key});
+    xdotool({"sleep", QString::number(ms / 1000.0, 'f', 3)});
+    xdotool({"keyup", key});
+}
+
 void Desktop::answer(const QString& title, bool yes) const
 {
     key(title, yes ? QStringLiteral("Return") : QStringLiteral("alt+n"));

@@ -52,6 +52,11 @@ public:
     void type(const QString& title, const QString& text) const;
     // A scan: eight digits and the Enter the scanner sends after them.
     void scan(const QString& number) const;
+    // A scan at a scanner's speed, no delay between keys, into whatever
+    // window has that title; nothing is waited for.
+    void scanInto(const QString& title, const QString& digits) const;
+    // Holds a key down for a while, so that the server repeats it.
+    void hold(const QString& title, const QString& key, int ms) const;
     // Answers a Yes/No box: Enter is Yes, Alt+N is No.
     void answer(const QString& title, bool yes) const;
     void doubleClick(const QString& title, QPoint at) const;

@@ -1,0 +1,3 @@
+#include "window_log.h"
+
+Q_LOGGING_CATEGORY(lcWindow, "imagemaker.window", QtWarningMsg)

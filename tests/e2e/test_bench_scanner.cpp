@@ -1,0 +1,102 @@
+// An operator's scanner habits, from outside at a scanner's speed: rescanning
+// when no dialog is open, scanning while a question is open, a barcode that is
+// not a sample number, and a held Enter.
+
+#include "take_checks.h"
+
+#include <QFileInfo>
+#include <QtTest>
+
+#include <memory>
+
+using namespace e2e;
+
+class TestBenchScanner : public QObject {
+    Q_OBJECT
+    Desktop desk;
+    std::unique_ptr<Program> program;
+
+    static bool taken(const QString& sample) { return QFileInfo::exists(Share::file("CLR_" + sample + "_01.bmp")); }
+
+private slots:
+    void init()
+    {
+        Share::reset();
+        program = std::make_unique<Program>();
+        desk.waitForWindow(MainTitle);
+        desk.waitForWindow(ScanTitle);
+    }
+    void cleanup()
+    {
+        program.reset();
+        verifyNoStrayFiles();
+        Share::reset();
+    }
+
+    void scanWithNoDialogOpen_armsIt_andScanIntoAQuestion_meansThatSampleInstead()
+    {
+        desk.key(ScanTitle, "alt+c");
+        desk.waitUntilGone(ScanTitle);
+        // "&Close" has the focus: the scan's Enter must not end the session.
+        desk.scanInto(MainTitle, "70000031");
+        desk.answer(TakeTitle, true);
+        desk.waitForWindow(IncrementTitle);
+        QVERIFY(program->running());
+
+        // Not the next number (70000032) but the one scanned.
+        desk.scanInto(IncrementTitle, "70000041");
+        desk.waitUntilGone(IncrementTitle);
+        desk.answer(TakeTitle, true);
+        desk.answer(IncrementTitle, false);
+        desk.waitForWindow(ScanTitle);
+        verifyTake("70000031");
+        verifyTake("70000041");
+        QVERIFY(!taken("70000032"));
+
+        // Scanned while "Take picture now?" asks about 70000042: that one is
+        // not armed, the scanned one is asked about.
+        desk.key(ScanTitle, "alt+c");
+        desk.waitUntilGone(ScanTitle);
+        desk.scanInto(MainTitle, "70000042");
+        desk.waitForWindow(TakeTitle);
+        desk.scanInto(TakeTitle, "70000051");
+        desk.answer(TakeTitle, true);
+        desk.answer(IncrementTitle, false);
+        desk.waitForWindow(ScanTitle);
+        verifyTake("70000051");
+        QVERIFY(!taken("70000042"));
+    }
+
+    void twelveDigitBarcode_isRefused_neverCutToEight()
+    {
+        desk.scanInto(ScanTitle, "700000619999");
+        QTest::qWait(500);
+        QVERIFY(desk.windows(TakeTitle).isEmpty());
+        QCOMPARE(desk.windows(ScanTitle).size(), 1);
+        // Also when it is scanned into a question.
+        desk.scan("70000062");
+        desk.scanInto(TakeTitle, "700000639999");
+        desk.waitForWindow(ScanTitle);
+        QTest::qWait(300);
+        QVERIFY(desk.windows(TakeTitle).isEmpty());
+        desk.key(ScanTitle, "alt+c");
+        desk.waitUntilGone(ScanTitle);
+        QVERIFY(!taken("70000061") && !taken("70000062") && !taken("70000063"));
+        QVERIFY(program->running());
+    }
+
+    void heldEnter_answersOneQuestionOnly()
+    {
+        desk.scan("70000071");
+        desk.hold(TakeTitle, "Return", 2000);
+        desk.waitForWindow(IncrementTitle);
+        QTest::qWait(300);
+        QVERIFY(taken("70000071"));
+        QVERIFY(!taken("70000072"));
+        desk.answer(IncrementTitle, false);
+        verifyTake("70000071");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBenchScanner)
+#include "test_bench_scanner.moc"
