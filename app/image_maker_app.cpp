@@ -19,7 +19,7 @@ int runImageMaker(int argc, char** argv)
     QApplication::setApplicationName(ApplicationTitle);
 
     const image_store::ShareMap share = image_store::ShareMap::fromBuild();
-    image_store::DetachedLauncher launcher(share);
+    image_store::SpawnLauncher launcher(share);
     image_store::ImageStore store(share, launcher);
     camera::GstCamera camera(camera::GstCamera::buildSources(), share);
     MessageBoxPrompts prompts;

@@ -147,7 +147,7 @@ int main(int argc, char** argv)
     }
 
     camera::GstCamera cam(camera::GstCamera::buildSources(), share);
-    image_store::DetachedLauncher launcher(share);
+    image_store::SpawnLauncher launcher(share);
     image_store::ImageStore store(share, launcher);
     BenchPrompts prompts;
     Form_ImageMaker window(CaptureWindowServices{cam, store, prompts});

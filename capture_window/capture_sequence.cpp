@@ -5,11 +5,6 @@
 
 #include <stdexcept>
 
-namespace {
-// How long a capture's pictures are waited for before the panel gives up.
-constexpr int FreshPictureWaitMs = 30000;
-} // namespace
-
 void Form_ImageMaker::cmd_capture_Click()
 {
     guarded([this] { captureChain(); });
@@ -63,20 +58,17 @@ bool Form_ImageMaker::CaptureViews()
     const qint16 otherCamera = bottomFirst ? ColorCamIndex : BottomCamIndex;
     const qint16 returnCamera = bottomFirst ? BottomCamIndex : ColorCamIndex;
 
-    expectFreshPictures();
     try {
         QString first = m_store.imagePath(firstPrefix, CurrentSample, image_store::BmpExtension);
         m_camera.SaveStill(0, 24, first, QString());
         m_camera.SelectCamera(otherCamera);
         QString second = m_store.imagePath(otherPrefix, CurrentSample, image_store::BmpExtension);
         m_camera.SaveStill(0, 24, second, QString());
-        notePicturesSaved();
         finishCapture(returnCamera);
     } catch (const std::exception& error) {
         result = false;
         m_captureError = QString::fromUtf8(error.what());
         qCWarning(lcWindow, "Capture of %s failed: %s", qPrintable(CurrentSample), error.what());
-        m_fresh.reset();
         finishCapture(returnCamera);
     }
     return result;
@@ -85,8 +77,16 @@ bool Form_ImageMaker::CaptureViews()
 void Form_ImageMaker::finishCapture(qint16 returnCamera)
 {
     m_camera.SelectCamera(returnCamera);
-    m_store.startConversion(m_store.converterCommand(image_store::BottomPrefix, CurrentSample), 2);
-    m_store.startConversion(m_store.converterCommand(image_store::ColorPrefix, CurrentSample), 2);
+    for (const QString& prefix : {image_store::BottomPrefix, image_store::ColorPrefix}) {
+        const QString sample = CurrentSample.trimmed();
+        try {
+            m_store.startConversion(m_store.converterCommand(prefix, CurrentSample), 2,
+                                    m_conversions.begin(prefix, sample));
+        } catch (const std::exception& error) {
+            m_conversions.fail(prefix, sample, QString::fromUtf8(error.what()));
+            throw;
+        }
+    }
 }
 
 void Form_ImageMaker::RecordCapture()
@@ -127,48 +127,4 @@ QString Form_ImageMaker::generalDateText(const QDateTime& when, const QLocale& l
         withoutZone += c;
     }
     return date + QLatin1Char(' ') + locale.toString(time, withoutZone.trimmed());
-}
-
-void Form_ImageMaker::expectFreshPictures()
-{
-    FreshPictures fresh;
-    fresh.sample = CurrentSample.trimmed();
-    fresh.oldColor = m_store.stamp(m_store.imagePath(image_store::ColorPrefix, fresh.sample, image_store::JpgExtension));
-    fresh.oldBottom = m_store.stamp(m_store.imagePath(image_store::BottomPrefix, fresh.sample, image_store::JpgExtension));
-    m_fresh = fresh;
-    m_freshPoll.stop();
-}
-
-void Form_ImageMaker::notePicturesSaved()
-{
-    if (!m_fresh)
-        return;
-    m_fresh->colorBitmap = m_store.stamp(m_store.imagePath(image_store::ColorPrefix, m_fresh->sample, image_store::BmpExtension));
-    m_fresh->bottomBitmap = m_store.stamp(m_store.imagePath(image_store::BottomPrefix, m_fresh->sample, image_store::BmpExtension));
-    m_fresh->deadline = QDeadlineTimer(FreshPictureWaitMs);
-    m_freshPoll.start();
-}
-
-bool Form_ImageMaker::pictureIsCurrent(const QString& viewPrefix, const QString& sample) const
-{
-    if (!m_fresh || m_fresh->sample != sample)
-        return true;
-    const bool color = viewPrefix == image_store::ColorPrefix;
-    const image_store::FileStamp jpeg = m_store.stamp(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension));
-    const image_store::FileStamp& old = color ? m_fresh->oldColor : m_fresh->oldBottom;
-    const image_store::FileStamp& bitmap = color ? m_fresh->colorBitmap : m_fresh->bottomBitmap;
-    // Written after this capture's bitmap, and not the JPEG that was there before.
-    return jpeg.exists && bitmap.exists && !(jpeg == old) && jpeg.modifiedNs >= bitmap.modifiedNs;
-}
-
-void Form_ImageMaker::pollFreshPictures()
-{
-    if (m_fresh && (m_fresh->deadline.hasExpired() || ui->lbl_Pictures->text().trimmed() != m_fresh->sample))
-        m_fresh.reset();
-    if (m_fresh && !m_fresh->bottomShown)
-        loadPicture(ui->img_bttm, image_store::BottomPrefix, m_fresh->sample);
-    if (m_fresh && !m_fresh->colorShown)
-        loadPicture(ui->img_color, image_store::ColorPrefix, m_fresh->sample);
-    if (!m_fresh)
-        m_freshPoll.stop();
 }

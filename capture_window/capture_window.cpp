@@ -81,8 +81,7 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
         if (child->focusPolicy() != Qt::NoFocus)
             child->installEventFilter(this);
 
-    m_freshPoll.setInterval(20);
-    connect(&m_freshPoll, &QTimer::timeout, this, &Form_ImageMaker::pollFreshPictures);
+    connect(&m_conversions, &ConversionWatch::ended, this, &Form_ImageMaker::conversionEnded);
 
     connect(ui->cmd_View, &QPushButton::clicked, this, [this] { guarded([this] { cmd_View_Click(); }); });
     connect(ui->cmd_Close, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Close_Click);
@@ -182,41 +181,59 @@ void Form_ImageMaker::ShowSampleImages(const QString& sample)
     ui->cmd_Delete->hide();
     ui->img_bttm->clear();
     ui->img_color->clear();
+    m_shownSample.clear();
     if (sample.size() == 8) {
-        const QString trimmed = sample.trimmed();
-        if (m_fresh && m_fresh->sample != trimmed)
-            m_fresh.reset();
-        loadPicture(ui->img_bttm, image_store::BottomPrefix, trimmed);
-        loadPicture(ui->img_color, image_store::ColorPrefix, trimmed);
+        m_shownSample = sample.trimmed();
+        loadPicture(image_store::BottomPrefix);
+        loadPicture(image_store::ColorPrefix);
         caption = sample;
         ui->cmd_Redo->show();
         ui->cmd_Delete->show();
-    } else {
-        m_fresh.reset();
     }
     ui->lbl_Pictures->setText(caption);
 }
 
-void Form_ImageMaker::loadPicture(QLabel* box, const QString& viewPrefix, const QString& sample)
+QLabel* Form_ImageMaker::pictureBox(const QString& viewPrefix) const
 {
-    // A missing or unreadable JPEG leaves its box empty, without a message.
-    try {
-        if (!pictureIsCurrent(viewPrefix, sample))
+    return viewPrefix == image_store::ColorPrefix ? ui->img_color : ui->img_bttm;
+}
+
+void Form_ImageMaker::loadPicture(const QString& viewPrefix)
+{
+    QLabel* box = pictureBox(viewPrefix);
+    const ConversionWatch::Picture conversion = m_conversions.picture(viewPrefix, m_shownSample);
+    if (conversion.state == ConversionWatch::State::Running)
+        return;
+    if (conversion.state != ConversionWatch::State::Failed) {
+        try {
+            // Decoded at the screen's pixel density, so it is sharp there.
+            const qreal ratio = box->devicePixelRatioF();
+            QImage picture = m_store.loadImage(
+                m_store.imagePath(viewPrefix, m_shownSample, image_store::JpgExtension), box->contentsRect().size() * ratio);
+            picture.setDevicePixelRatio(ratio);
+            box->setPixmap(QPixmap::fromImage(picture));
+            emit pictureShown(viewPrefix, m_shownSample);
             return;
-        // Decoded at the screen's pixel density, so it is sharp there.
-        const qreal ratio = box->devicePixelRatioF();
-        QImage picture = m_store.loadImage(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension),
-                                           box->contentsRect().size() * ratio);
-        picture.setDevicePixelRatio(ratio);
-        box->setPixmap(QPixmap::fromImage(picture));
-        if (m_fresh && m_fresh->sample == sample) {
-            (viewPrefix == image_store::ColorPrefix ? m_fresh->colorShown : m_fresh->bottomShown) = true;
-            if (m_fresh->colorShown && m_fresh->bottomShown)
-                m_fresh.reset();
+        } catch (const std::exception& error) {
+            // A JPEG that is not there (yet) leaves its box empty; one that a
+            // conversion just wrote must be whole.
+            if (conversion.state != ConversionWatch::State::Ended)
+                return;
+            m_conversions.fail(viewPrefix, m_shownSample, QString::fromUtf8(error.what()));
         }
-        emit pictureShown(viewPrefix, sample);
-    } catch (const std::exception&) {
     }
+    const QString why = m_conversions.picture(viewPrefix, m_shownSample).failure;
+    qCWarning(lcWindow, "Conversion of %s%s failed: %s", qPrintable(viewPrefix), qPrintable(m_shownSample), qPrintable(why));
+    box->setAlignment(Qt::AlignCenter);
+    box->setWordWrap(true);
+    box->setText(QStringLiteral("Conversion failed"));
+    ui->lbl_Status->setText(QStringLiteral("Conversion failed: ") + why);
+}
+
+void Form_ImageMaker::conversionEnded(const QString& viewPrefix, const QString& sample)
+{
+    if (!m_shownSample.isEmpty() && sample == m_shownSample)
+        loadPicture(viewPrefix);
 }
 
 void Form_ImageMaker::cmd_Close_Click()
@@ -227,7 +244,6 @@ void Form_ImageMaker::cmd_Close_Click()
 void Form_ImageMaker::closeEvent(QCloseEvent* event)
 {
     Timer1->stop();
-    m_freshPoll.stop();
     m_typedScanPause.stop();
     m_scanDialog.unload();
     event->accept();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera_control.h"
+#include "conversion_watch.h"
 #include "image_store.h"
 #include "prompts.h"
 #include "scan_dialog_access.h"
@@ -100,12 +101,11 @@ private:
     void runStartupCheckWhenIdle();
     void enterWaiting();
 
-    // Pictures that are shown only once this capture's conversion wrote them.
-    void expectFreshPictures();
-    void notePicturesSaved();
-    bool pictureIsCurrent(const QString& viewPrefix, const QString& sample) const;
-    void loadPicture(QLabel* box, const QString& viewPrefix, const QString& sample);
-    void pollFreshPictures();
+    // A picture of the shown sample: its JPEG once its conversion ended well,
+    // nothing while it runs, "Conversion failed" when it did.
+    void loadPicture(const QString& viewPrefix);
+    QLabel* pictureBox(const QString& viewPrefix) const;
+    void conversionEnded(const QString& viewPrefix, const QString& sample);
 
     // Runs a handler; an error it does not trap is shown and the program goes on.
     void guarded(const std::function<void()>& handler);
@@ -127,19 +127,12 @@ private:
     // Wide enough that no run can overflow it.
     qint64 CapturedCount = 0;
 
-    struct FreshPictures {
-        QString sample;
-        image_store::FileStamp oldColor, oldBottom;
-        image_store::FileStamp colorBitmap, bottomBitmap;
-        bool colorShown = false;
-        bool bottomShown = false;
-        QDeadlineTimer deadline;
-    };
-    std::optional<FreshPictures> m_fresh;
+    ConversionWatch m_conversions;
+    // The sample whose pictures the panel shows; empty when none.
+    QString m_shownSample;
     // Why the last capture failed, for the status line.
     QString m_captureError;
     QString m_captureFailure;
-    QTimer m_freshPoll;
     // A pause after digits typed into the window ends them without an Enter.
     QTimer m_typedScanPause;
 };

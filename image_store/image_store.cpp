@@ -1,5 +1,6 @@
 #include "image_store.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -41,20 +42,30 @@ QString ImageStore::converterCommand(const QString& viewPrefix, const QString& s
         + imagePath(viewPrefix, sample, JpgExtension);
 }
 
-void ImageStore::startConversion(const QString& command, int windowStyle)
+void ImageStore::startConversion(const QString& command, int windowStyle, ProcessLauncher::Finished finished)
 {
-    m_launcher.start(command, windowStyle);
+    m_launcher.start(command, windowStyle, std::move(finished));
 }
 
 QImage ImageStore::loadImage(const QString& path, const QSize& scaledTo) const
 {
     const QString local = m_share.toLocal(path);
-    QImageReader reader(local);
+    QFile file(local);
+    if (!file.open(QIODevice::ReadOnly))
+        throw StoreError("Cannot load " + local.toStdString() + ": " + file.errorString().toStdString());
+    // One read: the share is slow to ask twice.
+    QByteArray data = file.readAll();
+    // A JPEG cut short still decodes, grey where it ends; it must end with
+    // its end-of-image marker to count as a picture.
+    if (local.endsWith(JpgExtension) && !data.endsWith("\xFF\xD9"))
+        throw StoreError("Cannot load " + local.toStdString() + ": the JPEG is cut short");
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer);
     if (!scaledTo.isEmpty())
         reader.setScaledSize(scaledTo);
     QImage image = reader.read();
     if (image.isNull())
-        throw StoreError("Cannot load " + path.toStdString() + ": " + reader.errorString().toStdString());
+        throw StoreError("Cannot load " + local.toStdString() + ": " + reader.errorString().toStdString());
     return image;
 }
 

@@ -47,7 +47,8 @@ public:
     QString buttonFacePath(const QString& view) const;
     QString converterCommand(const QString& viewPrefix, const QString& sample) const;
 
-    void startConversion(const QString& command, int windowStyle = 2);
+    // `finished` runs on the event loop once the converter has ended.
+    void startConversion(const QString& command, int windowStyle = 2, ProcessLauncher::Finished finished = {});
 
     // Throws StoreError when the file is missing or cannot be read as a
     // picture. A non-empty size decodes it straight to that size.

@@ -1,14 +1,59 @@
 #include "process_launcher.h"
 
+#include "share_log.h"
 #include "share_path.h"
 
 #include <QFileInfo>
-#include <QProcess>
+#include <QSocketNotifier>
 #include <QStringList>
+
+#include <cerrno>
+#include <thread>
+#include <vector>
+#include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+#ifndef P_PIDFD
+#define P_PIDFD 3
+#endif
 
 namespace image_store {
 
-void DetachedLauncher::start(const QString& commandLine, int windowStyle)
+QString ProcessEnd::describe() const
+{
+    if (exited)
+        return QStringLiteral("exited with status %1").arg(code);
+    const char* name = ::sigdescr_np(code);
+    return QStringLiteral("killed by signal %1 (%2)").arg(code).arg(QString::fromLatin1(name ? name : "?"));
+}
+
+struct SpawnLauncher::Child {
+    pid_t pid = 0;
+    int pidfd = -1;
+    QString program;
+    Finished finished;
+    std::unique_ptr<QSocketNotifier> notifier;
+};
+
+SpawnLauncher::SpawnLauncher(const ShareMap& share) : m_share(share) {}
+
+SpawnLauncher::~SpawnLauncher()
+{
+    // Children go on without us; only the watch ends.
+    for (auto& [fd, child] : m_children) {
+        child->notifier.reset();
+        ::close(fd);
+    }
+}
+
+void SpawnLauncher::start(const QString& commandLine, int windowStyle, Finished finished)
 {
     // The window style (2: minimised with focus) asks for a console window;
     // a converter here has no window, so the style has no meaning.
@@ -21,20 +66,82 @@ void DetachedLauncher::start(const QString& commandLine, int windowStyle)
         if (ShareMap::isSharePath(word))
             word = m_share.toLocal(word);
     }
-    const QString program = words.takeFirst();
+    const QString program = words.first();
     const QFileInfo info(program);
     if (!info.exists())
         throw LaunchError("Cannot start " + program.toStdString() + ": the program does not exist");
     if (!info.isFile() || !info.isExecutable())
         throw LaunchError("Cannot start " + program.toStdString() + ": the file is not executable");
 
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments(words);
-    process.setStandardInputFile(QProcess::nullDevice());
-    if (!process.startDetached())
-        throw LaunchError("Cannot start " + program.toStdString() + ": "
-                          + process.errorString().toStdString());
+    std::vector<QByteArray> encoded;
+    for (const QString& word : words)
+        encoded.push_back(QFile::encodeName(word));
+    std::vector<char*> argv;
+    for (QByteArray& word : encoded)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // Its own session: no signal meant for this program's group reaches it.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGXFSZ);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    pid_t pid = 0;
+    const int error = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        throw LaunchError("Cannot start " + program.toStdString() + ": " + std::strerror(error));
+
+    auto child = std::make_unique<Child>();
+    child->pid = pid;
+    child->program = program;
+    child->finished = std::move(finished);
+    child->pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (child->pidfd < 0) {
+        // Without a pidfd the child is still reaped, by a blocking wait on
+        // a thread of its own.
+        qCWarning(lcShare, "cannot watch %s (pid %d): %s", qPrintable(program), pid, std::strerror(errno));
+        std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+        return;
+    }
+    const int fd = child->pidfd;
+    child->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(child->notifier.get(), &QSocketNotifier::activated, this, [this, fd] { reap(fd); });
+    m_children.emplace(fd, std::move(child));
+}
+
+void SpawnLauncher::reap(int pidfd)
+{
+    const auto found = m_children.find(pidfd);
+    if (found == m_children.end())
+        return;
+    siginfo_t info{};
+    if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG) != 0
+        || info.si_pid == 0)
+        return;
+    std::unique_ptr<Child> child = std::move(found->second);
+    m_children.erase(found);
+    child->notifier.reset();
+    ::close(pidfd);
+
+    ProcessEnd end;
+    end.exited = info.si_code == CLD_EXITED;
+    end.code = info.si_status;
+    if (!end.ok())
+        qCWarning(lcShare, "%s (pid %d) %s", qPrintable(child->program), child->pid, qPrintable(end.describe()));
+    if (child->finished)
+        child->finished(end);
 }
 
 } // namespace image_store

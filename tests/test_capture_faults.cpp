@@ -84,6 +84,33 @@ private slots:
     void init() { f = std::make_unique<WindowFixture>(); }
     void cleanup() { f.reset(); }
 
+    void conversionFailingOrCutShort_showsConversionFailed_andSaysWhy()
+    {
+        const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
+        const QByteArray real = QFile::encodeName(converter + ".real");
+        QVERIFY(QFile::rename(converter, converter + ".real"));
+        f->open();
+        const QByteArray failing[] = {
+            "exit 3\n",
+            // A JPEG written half: it decodes, grey below the cut.
+            "\"" + real + "\" \"$1\" -j --o \"$4.whole\" && head -c -40 \"$4.whole\" > \"$4\" && rm \"$4.whole\"\n",
+        };
+        for (const QByteArray& body : failing) {
+            QFile script(converter);
+            QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            script.write("#!/bin/sh\n" + body);
+            script.close();
+            QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+            arm("00063000");
+            capture();
+            for (const char* box : {"img_color", "img_bttm"})
+                QTRY_COMPARE_WITH_TIMEOUT(f->child<QLabel>(box)->text(), QString("Conversion failed"), 10000);
+            QVERIFY2(f->text("lbl_Status").startsWith("Conversion failed: "), qPrintable(f->text("lbl_Status")));
+            QVERIFY(f->picture("img_color").isNull());
+        }
+        QCOMPARE(f->window->capturedCount(), 2);
+    }
+
     void cameraLostBetweenStills_failsTheCapture_keepsTheEarlierBottom_thenWorksAgain()
     {
         PullBottomAfterFirstStill faulty(f->camera);

@@ -6,6 +6,9 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <csignal>
+#include <map>
+
 #include <dirent.h>
 #include <unistd.h>
 
@@ -14,7 +17,7 @@ using namespace image_store;
 class TestImageStore : public QObject {
     Q_OBJECT
     TempShare share;
-    DetachedLauncher launcher{share.map()};
+    SpawnLauncher launcher{share.map()};
     ImageStore store{share.map(), launcher};
 
     QString dir() const { return QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\"); }
@@ -78,13 +81,34 @@ private slots:
     {
         TempShare bare;
         QFile::remove(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
-        DetachedLauncher bareLauncher(bare.map());
+        SpawnLauncher bareLauncher(bare.map());
         ImageStore bareStore(bare.map(), bareLauncher);
         QVERIFY_THROWS_EXCEPTION(LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
         QFile text(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.close();
         QVERIFY_THROWS_EXCEPTION(LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
+    }
+
+    void launcher_reportsHowEachProcessEnded()
+    {
+        QTemporaryDir dir;
+        std::map<QString, ProcessEnd> ends;
+        int scripts = 0;
+        for (const char* body : {"exit 0", "exit 3", "kill -9 $$"}) {
+            const QString script = dir.filePath(QString::number(++scripts));
+            QFile file(script);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray("#!/bin/sh\n") + body + "\n");
+            file.close();
+            QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
+            launcher.start(script, 2, [&ends, body](const ProcessEnd& end) { ends[body] = end; });
+        }
+        QTRY_COMPARE(ends.size(), size_t(3));
+        QVERIFY(ends["exit 0"].ok());
+        QVERIFY(ends["exit 3"].exited && ends["exit 3"].code == 3 && !ends["exit 3"].ok());
+        QVERIFY(!ends["kill -9 $$"].exited && ends["kill -9 $$"].code == SIGKILL);
+        QCOMPARE(launcher.running(), 0);
     }
 
     void startConversion_manyLaunches_leaveNoZombie()
@@ -146,7 +170,7 @@ private slots:
     void deleteJpegs_unreachableShare_doesNothing()
     {
         const ShareMap map("labfs01", "/nonexistent/mount");
-        DetachedLauncher gone(map);
+        SpawnLauncher gone(map);
         ImageStore unreachable(map, gone);
         unreachable.deleteJpegs("00012345");
         QVERIFY(!unreachable.fileExists(unreachable.imagePath(ColorPrefix, "00012345", JpgExtension)));

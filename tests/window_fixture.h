@@ -14,15 +14,15 @@
 class RecordingLauncher final : public image_store::ProcessLauncher {
 public:
     explicit RecordingLauncher(const image_store::ShareMap& share) : m_real(share) {}
-    void start(const QString& commandLine, int windowStyle) override
+    void start(const QString& commandLine, int windowStyle, Finished finished) override
     {
         commands << commandLine;
-        m_real.start(commandLine, windowStyle);
+        m_real.start(commandLine, windowStyle, std::move(finished));
     }
     QStringList commands;
 
 private:
-    image_store::DetachedLauncher m_real;
+    image_store::SpawnLauncher m_real;
 };
 
 inline std::string solidSource(const char* pattern)
