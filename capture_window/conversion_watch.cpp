@@ -32,6 +32,11 @@ void ConversionWatch::fail(const QString& viewPrefix, const QString& sample, con
     m_pictures[keyOf(viewPrefix, sample)].picture = Picture{State::Failed, why};
 }
 
+void ConversionWatch::forget(const QString& viewPrefix, const QString& sample)
+{
+    m_pictures.remove(keyOf(viewPrefix, sample));
+}
+
 ConversionWatch::Picture ConversionWatch::picture(const QString& viewPrefix, const QString& sample) const
 {
     return m_pictures.value(keyOf(viewPrefix, sample)).picture;

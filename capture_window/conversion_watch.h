@@ -23,6 +23,8 @@ public:
     // the launcher as the conversion's end.
     image_store::ProcessLauncher::Finished begin(const QString& viewPrefix, const QString& sample);
     void fail(const QString& viewPrefix, const QString& sample, const QString& why);
+    // Its conversion's end, if still to come, is of no concern any more.
+    void forget(const QString& viewPrefix, const QString& sample);
     Picture picture(const QString& viewPrefix, const QString& sample) const;
 
 signals:

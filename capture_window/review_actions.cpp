@@ -27,5 +27,11 @@ void Form_ImageMaker::cmd_Redo_Click()
 void Form_ImageMaker::cmd_Delete_Click()
 {
     // A JPEG that cannot be deleted (read-only, locked) is reported by name.
-    guarded([this] { m_store.deleteJpegs(ui->lbl_Pictures->text()); });
+    guarded([this] {
+        const QString sample = ui->lbl_Pictures->text();
+        // A conversion still at work writes nothing now: not a failure.
+        for (const QString& prefix : {image_store::ColorPrefix, image_store::BottomPrefix})
+            m_conversions.forget(prefix, sample.trimmed());
+        m_store.deleteJpegs(sample);
+    });
 }

@@ -3,6 +3,8 @@
 #include <turbojpeg.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -16,6 +18,9 @@ namespace {
 
 constexpr const char* Usage = "usage: imgcon32.exe SOURCE.bmp -j --o DEST.jpg";
 constexpr int RenameAttempts = 3;
+constexpr const char* TemporarySuffix = ".part";
+// Header and row padding aside, a 32-bit bitmap of the largest picture.
+constexpr std::uint64_t MaxSourceBytes = MaxPixels * 4 + 64 * 1024 * 1024;
 
 struct Failure {
     std::string message;
@@ -35,16 +40,31 @@ std::string systemError(const std::string& what, const std::string& path)
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-void requireBitmap(const std::string& source)
+// Device, inode, size and modification time: a file replaced by a rename,
+// or written again, has another identity.
+struct Identity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const Identity& o) const
+    {
+        return exists == o.exists && device == o.device && inode == o.inode && size == o.size
+            && modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+Identity identityOf(const struct stat& info)
 {
-    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw Failure{systemError("cannot open", source)};
-    char magic[2] = {};
-    const ssize_t got = ::read(fd, magic, sizeof magic);
-    ::close(fd);
-    if (got != 2 || magic[0] != 'B' || magic[1] != 'M')
-        throw Failure{"not a BMP file: " + source};
+    return Identity{true, info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+}
+
+// Of the name itself, never of what a link points to.
+Identity identityAt(const std::string& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? identityOf(info) : Identity{};
 }
 
 std::string folderOf(const std::string& path)
@@ -61,22 +81,152 @@ std::string baseOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The temporary file's name comes from the final one, so that one left by a
+// killed converter is replaced by the next conversion of the same picture.
+std::string temporaryNameOf(const std::string& dest)
+{
+    return folderOf(dest) + "/." + baseOf(dest) + TemporarySuffix;
+}
+
+struct FdCloser {
+    int fd = -1;
+    ~FdCloser()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// The bitmap as read: its bytes and the identity they were read from.
+struct Source {
+    FdCloser file;
+    std::unique_ptr<unsigned char[]> bytes;
+    size_t size = 0;
+    Identity identity;
+};
+
+void readSource(const std::string& path, Source& source)
+{
+    // Not blocking: a FIFO planted under the bitmap's name must not hang us.
+    source.file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (source.file.fd < 0)
+        throw Failure{systemError("cannot open", path)};
+    struct stat info {};
+    if (::fstat(source.file.fd, &info) != 0)
+        throw Failure{systemError("cannot read", path)};
+    if (!S_ISREG(info.st_mode))
+        throw Failure{"not a regular file: " + path};
+    source.identity = identityOf(info);
+    source.size = static_cast<size_t>(info.st_size);
+    if (source.size > MaxSourceBytes)
+        throw Failure{"too large for a picture of at most " + std::to_string(MaxPixels) + " pixels: " + path};
+    // Not zeroed first: every byte is read over.
+    source.bytes.reset(new unsigned char[source.size > 0 ? source.size : 1]);
+    size_t got = 0;
+    while (got < source.size) {
+        const ssize_t n = ::pread(source.file.fd, source.bytes.get() + got, source.size - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Failure{systemError("cannot read", path)};
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    source.size = got;
+    if (got < 2 || source.bytes[0] != 'B' || source.bytes[1] != 'M')
+        throw Failure{"not a BMP file: " + path};
+}
+
+std::uint32_t le32(const unsigned char* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Uncompressed 24- and 32-bit bitmaps, bottom-up or top-down, compressed
+// straight from the bytes read. Returns false for other kinds, which
+// TurboJPEG's own loader reads.
+bool compressPlainBitmap(tjhandle compressor, const Source& source, const std::string& path, TjBuffer& jpeg,
+                         unsigned long& jpegSize)
+{
+    const unsigned char* b = source.bytes.get();
+    if (source.size < 54 || le32(b + 14) < 40)
+        return false;
+    const auto width = static_cast<std::int32_t>(le32(b + 18));
+    const auto height = static_cast<std::int32_t>(le32(b + 22));
+    const unsigned bits = b[28] | (b[29] << 8);
+    const std::uint32_t compression = le32(b + 30);
+    if (compression != 0 || (bits != 24 && bits != 32))
+        return false;
+    if (width <= 0 || height == 0 || height == INT32_MIN)
+        throw Failure{"not a picture (" + std::to_string(width) + " by " + std::to_string(height) + "): " + path};
+    const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
+    if (static_cast<std::uint64_t>(width) * rows > MaxPixels)
+        throw Failure{"too large: " + std::to_string(width) + " by " + std::to_string(rows) + " pixels is over "
+                      + std::to_string(MaxPixels) + ": " + path};
+    const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bits / 8 + 3) / 4 * 4;
+    const std::uint64_t offset = le32(b + 10);
+    if (offset > source.size || stride * rows > source.size - offset)
+        throw Failure{"the bitmap is cut short: " + path};
+
+    unsigned char* out = nullptr;
+    const int status = tjCompress2(compressor, b + offset, width, static_cast<int>(stride), static_cast<int>(rows),
+                                   bits == 24 ? TJPF_BGR : TJPF_BGRX, &out, &jpegSize, TJSAMP_420, JpegQuality,
+                                   height > 0 ? TJFLAG_BOTTOMUP : 0);
+    jpeg.reset(out);
+    if (status != 0)
+        throw Failure{"cannot encode " + path + ": " + tjGetErrorStr2(compressor)};
+    return true;
+}
+
+void compressOtherBitmap(tjhandle compressor, const Source& source, const std::string& path, TjBuffer& jpeg,
+                         unsigned long& jpegSize)
+{
+    // The file already opened and checked, not the name again.
+    const std::string opened = "/proc/self/fd/" + std::to_string(source.file.fd);
+    int width = 0;
+    int height = 0;
+    int pixelFormat = TJPF_UNKNOWN;
+    TjBuffer pixels(tjLoadImage(opened.c_str(), &width, 1, &height, &pixelFormat, 0));
+    if (!pixels)
+        throw Failure{"cannot read " + path + ": " + tjGetErrorStr2(nullptr)};
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MaxPixels)
+        throw Failure{"too large: " + std::to_string(width) + " by " + std::to_string(height) + " pixels: " + path};
+    const int subsampling = pixelFormat == TJPF_GRAY ? TJSAMP_GRAY : TJSAMP_420;
+    unsigned char* out = nullptr;
+    const int status = tjCompress2(compressor, pixels.get(), width, 0, height, pixelFormat, &out, &jpegSize,
+                                   subsampling, JpegQuality, 0);
+    jpeg.reset(out);
+    if (status != 0)
+        throw Failure{"cannot encode " + path + ": " + tjGetErrorStr2(compressor)};
+}
+
 // Removes the temporary file unless the rename took it.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const std::string& dest)
+    explicit TemporaryFile(const std::string& dest) : m_path(temporaryNameOf(dest))
     {
-        std::string pattern = folderOf(dest) + "/." + baseOf(dest) + ".XXXXXX";
-        m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        // One left by a converter that was killed goes; so does one of a
+        // conversion still at work, whose rename then finds it gone.
+        for (int attempt = 0; attempt < 2 && m_fd < 0; ++attempt) {
+            if (::unlink(m_path.c_str()) != 0 && errno != ENOENT)
+                throw Failure{systemError("cannot replace", m_path)};
+            m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (m_fd < 0 && errno != EEXIST)
+                throw Failure{systemError("cannot create", m_path)};
+        }
         if (m_fd < 0)
-            throw Failure{systemError("cannot create a file in", folderOf(dest))};
-        m_path = pattern;
+            throw Failure{systemError("cannot create", m_path)};
+        struct stat info {};
+        ::fstat(m_fd, &info);
+        m_identity = identityOf(info);
     }
     ~TemporaryFile()
     {
         if (m_fd >= 0)
             ::close(m_fd);
-        if (!m_path.empty())
+        // Only our own: another conversion may have put its file there.
+        if (!m_path.empty() && sameFile(identityAt(m_path)))
             ::unlink(m_path.c_str());
     }
     TemporaryFile(const TemporaryFile&) = delete;
@@ -97,6 +247,9 @@ public:
         // No fsync: readers see the whole file or none thanks to the rename,
         // and a JPEG lost to a power cut can be made again from its bitmap.
         // On a network share the sync would cost more than the encoding.
+        struct stat info {};
+        ::fstat(m_fd, &info);
+        m_identity = identityOf(info);
         if (::close(m_fd) != 0) {
             m_fd = -1;
             throw Failure{systemError("cannot write", m_path)};
@@ -104,12 +257,10 @@ public:
         m_fd = -1;
     }
 
+    bool stillOurs() const { return sameFile(identityAt(m_path)); }
+
     void renameTo(const std::string& dest)
     {
-        // mkostemp makes the file private; give it the mode a new file gets.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::chmod(m_path.c_str(), 0666 & ~mask);
         for (int attempt = 0; attempt < RenameAttempts; ++attempt) {
             if (::rename(m_path.c_str(), dest.c_str()) == 0) {
                 m_path.clear();
@@ -125,36 +276,52 @@ public:
     }
 
 private:
+    bool sameFile(const Identity& now) const
+    {
+        return now.exists && now.device == m_identity.device && now.inode == m_identity.inode;
+    }
+
     int m_fd = -1;
     std::string m_path;
+    Identity m_identity;
 };
 
-void run(const std::string& source, const std::string& dest)
+// Thrown when a newer take or a deletion made this conversion's JPEG stale.
+struct Superseded {
+    std::string message;
+};
+
+void run(const std::string& sourcePath, const std::string& dest)
 {
-    requireBitmap(source);
+    if (baseOf(dest).size() + 1 + std::strlen(TemporarySuffix) > NAME_MAX)
+        throw Failure{"the name is too long to be written safely (at most "
+                      + std::to_string(NAME_MAX - 1 - std::strlen(TemporarySuffix)) + " characters): " + dest};
+    // Never through a link, never over a device or a folder.
+    const Identity destBefore = identityAt(dest);
+    struct stat destInfo {};
+    if (destBefore.exists && ::lstat(dest.c_str(), &destInfo) == 0 && !S_ISREG(destInfo.st_mode))
+        throw Failure{"exists and is not a regular file: " + dest};
+
+    Source source;
+    readSource(sourcePath, source);
 
     TjHandle compressor(tjInitCompress());
     if (!compressor)
         throw Failure{std::string("cannot start the JPEG encoder: ") + tjGetErrorStr2(nullptr)};
-
-    int width = 0;
-    int height = 0;
-    int pixelFormat = TJPF_UNKNOWN;
-    TjBuffer pixels(tjLoadImage(source.c_str(), &width, 1, &height, &pixelFormat, 0));
-    if (!pixels)
-        throw Failure{"cannot read " + source + ": " + tjGetErrorStr2(nullptr)};
-
-    const int subsampling = pixelFormat == TJPF_GRAY ? TJSAMP_GRAY : TJSAMP_420;
-    unsigned char* jpeg = nullptr;
+    TjBuffer jpeg;
     unsigned long jpegSize = 0;
-    const int status = tjCompress2(compressor.get(), pixels.get(), width, 0, height, pixelFormat, &jpeg,
-                                   &jpegSize, subsampling, JpegQuality, 0);
-    TjBuffer jpegBuffer(jpeg);
-    if (status != 0)
-        throw Failure{"cannot encode " + source + ": " + tjGetErrorStr2(compressor.get())};
+    if (!compressPlainBitmap(compressor.get(), source, sourcePath, jpeg, jpegSize))
+        compressOtherBitmap(compressor.get(), source, sourcePath, jpeg, jpegSize);
 
     TemporaryFile file(dest);
-    file.write(jpegBuffer.get(), jpegSize);
+    file.write(jpeg.get(), jpegSize);
+    // The picture is put in place only while nothing changed since it was
+    // read: not the bitmap (a newer take's converter writes the JPEG), not
+    // the JPEG (deleted, or written by that newer converter), not our file.
+    if (!(identityAt(sourcePath) == source.identity))
+        throw Superseded{sourcePath + " was taken again meanwhile; its newer conversion writes " + dest};
+    if (!(identityAt(dest) == destBefore) || !file.stillOurs())
+        throw Superseded{dest + " was deleted or written meanwhile; left as it is"};
     file.renameTo(dest);
 }
 
@@ -171,6 +338,9 @@ int convert(const std::vector<std::string>& args, std::ostream& err)
     } catch (const Failure& failure) {
         err << "imgcon32.exe: " << failure.message << '\n';
         return 1;
+    } catch (const Superseded& superseded) {
+        err << "imgcon32.exe: nothing written: " << superseded.message << '\n';
+        return SupersededStatus;
     }
     return 0;
 }

@@ -9,6 +9,12 @@
 
 namespace image_store {
 
+QString temporaryNameOf(const QString& localPath)
+{
+    const qsizetype slash = localPath.lastIndexOf(QLatin1Char('/'));
+    return localPath.left(slash + 1) + QLatin1Char('.') + localPath.mid(slash + 1) + QStringLiteral(".part");
+}
+
 ImageStore::ImageStore(const ShareMap& share, ProcessLauncher& launcher)
     : m_share(share), m_launcher(launcher)
 {
@@ -94,6 +100,8 @@ void ImageStore::deleteJpegs(const QString& sample)
 void ImageStore::deleteIfExists(const QString& path)
 {
     const QString local = m_share.toLocal(path);
+    // Its converter, if still at work, then finds its file gone and writes nothing.
+    QFile::remove(temporaryNameOf(local));
     const QFileInfo info(local);
     if (!info.exists())
         return;

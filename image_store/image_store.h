@@ -30,6 +30,12 @@ inline const QString BottomPrefix = QStringLiteral("BTM_");
 inline const QString BmpExtension = QStringLiteral(".bmp");
 inline const QString JpgExtension = QStringLiteral(".jpg");
 
+// Where a file of the share is written before it is renamed into place: a
+// name derived from the final one (".NAME.part" in the same folder), so one
+// left by a killed writer is replaced by the next write of the same file.
+// The converter names its temporaries the same way.
+QString temporaryNameOf(const QString& localPath);
+
 // The store's names, built by plain concatenation. The server comes from the
 // share map; everything after it is fixed.
 class ImageStore {
@@ -60,7 +66,8 @@ public:
 
     // Colour JPEG first, then bottom, each only when it exists. A read-only
     // file is not overridden: it raises, and a failure on the colour file
-    // leaves the bottom one untouched. Bitmaps are never deleted.
+    // leaves the bottom one untouched. Bitmaps are never deleted. A JPEG
+    // being written goes too, so a conversion at work cannot bring it back.
     void deleteJpegs(const QString& sample);
 
 private:

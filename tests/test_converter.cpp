@@ -9,7 +9,12 @@
 
 #include <sstream>
 
+#include <QElapsedTimer>
+#include <QFileInfo>
+
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <cstdio>
 
 class TestConverter : public QObject {
     Q_OBJECT
@@ -35,7 +40,7 @@ class TestConverter : public QObject {
     // Nothing but the named files is in the folder: no temporary is left.
     void verifyFolderHolds(const QStringList& names)
     {
-        QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QStringList entries = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
         entries.sort();
         QStringList expected = names;
         expected.sort();
@@ -45,7 +50,7 @@ class TestConverter : public QObject {
 private slots:
     void init()
     {
-        for (const QString& f : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
+        for (const QString& f : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System))
             QFile::remove(path(f));
     }
 
@@ -131,6 +136,155 @@ private slots:
         QVERIFY(run({path("in.bmp"), "-j", "--o", dest}, &message) != 0);
         QCOMPARE(std::count(message.begin(), message.end(), '\n'), 1);
         verifyFolderHolds(present);
+    }
+
+    // What it must not touch: each refused with one line, a non-zero status
+    // and nothing left beside the destination.
+    void convert_refusesWhatItMustNotTouch_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("link as destination") << "link" << "not a regular file";
+        QTest::newRow("FIFO as destination") << "fifo dest" << "not a regular file";
+        QTest::newRow("FIFO as source") << "fifo source" << "not a regular file";
+        QTest::newRow("30000 by 30000") << "huge" << "too large";
+        QTest::newRow("name too long for its temporary") << "long" << "too long";
+    }
+    void convert_refusesWhatItMustNotTouch()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, says);
+        QTemporaryDir outside;
+        writeBitmap(path("in.bmp"), 16, 16);
+        QStringList present{"in.bmp"};
+        QString source = path("in.bmp");
+        QString dest = path("out.jpg");
+        if (kind == "link") {
+            QFile target(outside.filePath("target"));
+            QVERIFY(target.open(QIODevice::WriteOnly));
+            target.write("not ours");
+            target.close();
+            QVERIFY(QFile::link(target.fileName(), dest));
+            present << "out.jpg";
+        } else if (kind == "fifo dest") {
+            QCOMPARE(::mkfifo(QFile::encodeName(dest).constData(), 0600), 0);
+            present << "out.jpg";
+        } else if (kind == "fifo source") {
+            source = path("pipe.bmp");
+            QCOMPARE(::mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+            present << "pipe.bmp";
+        } else if (kind == "huge") {
+            QByteArray header = readAll(path("in.bmp")).left(54);
+            const qint32 side = 30000;
+            memcpy(header.data() + 18, &side, 4);
+            memcpy(header.data() + 22, &side, 4);
+            QFile huge(path("in.bmp"));
+            QVERIFY(huge.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            huge.write(header + QByteArray(4096, '\0'));
+        } else if (kind == "long") {
+            dest = path(QString(247, 'x') + ".jpg");
+        }
+        std::string message;
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(run({source, "-j", "--o", dest}, &message) != 0);
+        QVERIFY(timer.elapsed() < 5000);
+        QVERIFY2(message.find(says.toStdString()) != std::string::npos, message.c_str());
+        QCOMPARE(std::count(message.begin(), message.end(), '\n'), 1);
+        verifyFolderHolds(present);
+        if (kind == "link")
+            QCOMPARE(readAll(outside.filePath("target")), QByteArray("not ours"));
+        QVERIFY(QDir(outside.path()).entryList(QDir::Files).size() <= 1);
+    }
+
+    void convert_topDownBitmap_isConverted()
+    {
+        // Rows stored top first, as a negative height says: red above, blue below.
+        const int w = 32, h = 32;
+        QImage image(w, h, QImage::Format_RGB888);
+        image.fill(Qt::red);
+        for (int y = h / 2; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                image.setPixelColor(x, y, Qt::blue);
+        QByteArray file = readAll((writeBitmap(path("in.bmp"), w, h), path("in.bmp"))).left(54);
+        const qint32 height = -h;
+        memcpy(file.data() + 22, &height, 4);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const QRgb p = image.pixel(x, y);
+                file.append(char(qBlue(p))).append(char(qGreen(p))).append(char(qRed(p)));
+            }
+        }
+        QFile top(path("in.bmp"));
+        QVERIFY(top.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        top.write(file);
+        top.close();
+        QCOMPARE(run({path("in.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        const QImage jpeg(path("out.jpg"));
+        QVERIFY(mostlyColour(jpeg.copy(0, 0, w, h / 2), Qt::red));
+        QVERIFY(mostlyColour(jpeg.copy(0, h / 2, w, h / 2), Qt::blue));
+    }
+
+    // A slow conversion whose bitmap is taken again, or whose JPEG is
+    // deleted, while it runs writes nothing: the newer take or the deletion
+    // has the last word.
+    void binary_bitmapOrJpegChangedWhileConverting_writesNothing_data()
+    {
+        QTest::addColumn<bool>("retake");
+        QTest::newRow("bitmap taken again") << true;
+        QTest::newRow("JPEG deleted") << false;
+    }
+    void binary_bitmapOrJpegChangedWhileConverting_writesNothing()
+    {
+        QFETCH(bool, retake);
+        writeBitmap(path("in.bmp"), 64, 64, Qt::green);
+        QCOMPARE(run({path("in.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        const QByteArray earlier = readAll(path("out.jpg"));
+        writeBitmap(path("big.bmp"), 6000, 6000, Qt::red);
+        // Replaced by a rename, as the camera writes its bitmaps.
+        const auto replace = [this](const char* from) {
+            return ::rename(QFile::encodeName(path(from)).constData(), QFile::encodeName(path("in.bmp")).constData()) == 0;
+        };
+        QVERIFY(replace("big.bmp"));
+        const qint64 size = QFileInfo(path("in.bmp")).size();
+
+        QProcess process;
+        process.start(IMAGEMAKER_CONVERTER_PATH, {path("in.bmp"), "-j", "--o", path("out.jpg")});
+        QVERIFY(process.waitForStarted());
+        // Once it has read the bitmap, and while it encodes it.
+        QFile io(QString("/proc/%1/io").arg(process.processId()));
+        QVERIFY(QTest::qWaitFor([&] {
+            io.open(QIODevice::ReadOnly);
+            const QByteArray text = io.readAll();
+            io.close();
+            const qsizetype at = text.indexOf("rchar: ");
+            return at >= 0 && text.mid(at + 7).split('\n').first().toLongLong() >= size;
+        }, 10000));
+        QVERIFY(process.state() == QProcess::Running);
+        if (retake) {
+            writeBitmap(path("new.bmp"), 64, 64, Qt::blue);
+            QVERIFY(replace("new.bmp"));
+        } else {
+            QVERIFY(QFile::remove(path("out.jpg")));
+        }
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), converter::SupersededStatus);
+        if (retake)
+            QCOMPARE(readAll(path("out.jpg")), earlier);
+        else
+            QVERIFY(!QFileInfo::exists(path("out.jpg")));
+        verifyFolderHolds(retake ? QStringList{"in.bmp", "out.jpg"} : QStringList{"in.bmp"});
+    }
+
+    void convert_leftoverTemporary_isReplacedNotPiledUp()
+    {
+        writeBitmap(path("in.bmp"), 20, 20);
+        QFile left(path(".out.jpg.part"));
+        QVERIFY(left.open(QIODevice::WriteOnly));
+        left.write("left by a converter that was killed");
+        left.close();
+        QCOMPARE(run({path("in.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        verifyFolderHolds({"in.bmp", "out.jpg"});
     }
 
     void convert_wrongArguments_printUsage_data()

@@ -145,6 +145,13 @@ private slots:
         QVERIFY(QFile::exists(share.sampleFile("BTM_00000001_01.bmp")));
         // Both absent: nothing happens and nothing is raised.
         store.deleteJpegs("00000001");
+        // A JPEG still being written goes as well, also one that has no
+        // earlier JPEG: its conversion then writes nothing.
+        QFile part(share.sampleFile(".BTM_00000001_01.jpg.part"));
+        QVERIFY(part.open(QIODevice::WriteOnly));
+        part.close();
+        store.deleteJpegs("00000001");
+        QVERIFY(!part.exists());
     }
 
     void deleteJpegs_readOnlyColourJpeg_raisesBeforeTheBottomOne()
