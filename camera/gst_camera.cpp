@@ -1,12 +1,11 @@
 #include "gst_camera.h"
 
+#include "bitmap_file.h"
 #include "build_config.h"
 #include "camera_log.h"
 #include "live_view.h"
 #include "share_path.h"
 
-#include <QImageWriter>
-#include <QSaveFile>
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -409,23 +408,11 @@ void GstCamera::saveStill(std::int32_t compression, std::int32_t bitsPerPixel, c
                               + std::to_string(m_timeouts.still.count()) + " ms");
         sample = refSample(camera.latest);
     }
-    const QImage still = imageOf(sample).convertToFormat(QImage::Format_RGB888);
-    sample.reset();
-    if (still.isNull())
+    // Straight from the mapped frame: no copy in between.
+    const QImage frame = imageOf(sample);
+    if (frame.isNull())
         throw CameraError("SaveStill: " + cameraName(live) + " delivered a picture that cannot be read");
-
-    // Written beside the target and renamed, so a failed save leaves the
-    // bitmap of an earlier take as it was.
-    QSaveFile file(local);
-    if (!file.open(QIODevice::WriteOnly))
-        throw CameraError("SaveStill: cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
-    QImageWriter writer(&file, "bmp");
-    if (!writer.write(still)) {
-        file.cancelWriting();
-        throw CameraError("SaveStill: cannot write " + path.toStdString() + ": " + writer.errorString().toStdString());
-    }
-    if (!file.commit())
-        throw CameraError("SaveStill: cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+    writeBitmapFile(local, frame.constBits(), frame.width(), frame.height(), frame.bytesPerLine());
 }
 
 void GstCamera::frameArrived(Camera& camera)

@@ -4,6 +4,7 @@
 #include "live_view.h"
 #include "test_support.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
@@ -248,6 +249,33 @@ private slots:
 
         QVERIFY(before.open(QIODevice::ReadOnly));
         QCOMPARE(before.readAll(), original);
+    }
+
+    void saveStill_neverWritesThroughALink_andReplacesALeftoverTemporary()
+    {
+        auto cam = makeCamera(32, 32);
+        LiveCamera live(*cam);
+        QVERIFY(live.SelectCamera(0) != 0);
+        QTemporaryDir outside;
+        QFile target(outside.filePath("elsewhere"));
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.write("not the share's");
+        target.close();
+        QVERIFY(QFile::link(target.fileName(), share.sampleFile("planted.bmp")));
+        QString planted = dir + "planted.bmp";
+        QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 24, planted, ""));
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), QByteArray("not the share's"));
+
+        QFile left(share.sampleFile(".kept.bmp.part"));
+        QVERIFY(left.open(QIODevice::WriteOnly));
+        left.write("left by a writer that was killed");
+        left.close();
+        QString kept = dir + "kept.bmp";
+        live.SaveStill(0, 24, kept, "");
+        QCOMPARE(readBmpHeader(share.sampleFile("kept.bmp")).bitsPerPixel, quint16(24));
+        QCOMPARE(QDir(share.samplesFolder()).entryList({"*kept*", "*planted*"}, QDir::Files | QDir::Hidden | QDir::System),
+                 (QStringList{"kept.bmp", "planted.bmp"}));
     }
 
     void cameraLostAndBack_saveRaises_thenNextSelectWorks()
