@@ -24,7 +24,7 @@ int runImageMaker(int argc, char** argv)
     camera::GstCamera camera(camera::GstCamera::buildSources(), share);
     MessageBoxPrompts prompts;
 
-    Form_ImageMaker window(CaptureWindowServices{camera, store, prompts});
+    Form_ImageMaker window(CaptureWindowServices { camera, store, prompts });
     window.show();
     return application.exec();
 }

@@ -25,12 +25,12 @@ struct Stats {
 Stats stats(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v.back()};
+    return { v[v.size() / 2], v.back() };
 }
 
 double cpuSeconds()
 {
-    rusage u{};
+    rusage u {};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
@@ -61,8 +61,8 @@ public:
     {
         // Auto increment is always accepted; "Take picture now?" while the chain lasts.
         if (text.startsWith("Auto"))
-            return {true, {}};
-        return {yesLeft-- > 0, {}};
+            return { true, {} };
+        return { yesLeft-- > 0, {} };
     }
 };
 
@@ -141,16 +141,16 @@ int main(int argc, char** argv)
         std::printf("  SaveStill                median %6.1f ms  max %6.1f ms\n", saveMed, saveMax);
         std::printf("  save,switch,save,switch  median %6.1f ms  max %6.1f ms\n", seqMed, seqMax);
         std::printf("  idle, view showing       %.1f%% of one core, %.1f frames/s shown\n", share * 100,
-                    (view.framesShown() - frames0) / (idle.nsecsElapsed() / 1e9));
+            (view.framesShown() - frames0) / (idle.nsecsElapsed() / 1e9));
         std::printf("  idle, view frozen        %.1f%% of one core (so the view costs %.1f%%)\n",
-                    camerasOnly * 100, (share - camerasOnly) * 100);
+            camerasOnly * 100, (share - camerasOnly) * 100);
     }
 
     camera::GstCamera cam(camera::GstCamera::buildSources(), share);
     image_store::SpawnLauncher launcher(share);
     image_store::ImageStore store(share, launcher);
     BenchPrompts prompts;
-    Form_ImageMaker window(CaptureWindowServices{cam, store, prompts});
+    Form_ImageMaker window(CaptureWindowServices { cam, store, prompts });
     // Armed before the start-up check, so the scan dialog stays closed.
     window.scanDialog().setNumberText("09999999");
     window.AcceptSampleNumber();
@@ -195,7 +195,7 @@ int main(int argc, char** argv)
     prompts.yesLeft = 0;
     window.AcceptSampleNumber();
     int done = 0;
-    for (int target : {10, 100, chain}) {
+    for (int target : { 10, 100, chain }) {
         if (target <= done)
             continue;
         prompts.yesLeft = target - done - 1;
@@ -203,7 +203,7 @@ int main(int argc, char** argv)
         done = target;
         spin(1000);
         std::printf("  %5d  %8ld  %4d  %4d\n", done, rssKb(), countEntries("/proc/self/fd"),
-                    countEntries("/proc/self/task"));
+            countEntries("/proc/self/task"));
     }
     return 0;
 }

@@ -26,9 +26,9 @@ struct Resources {
     long rssKb = 0;
     int threads = 0;
     int openFiles = 0;
-    int children = 0;   // processes whose parent is the program, zombies included
+    int children = 0; // processes whose parent is the program, zombies included
     int converters = 0; // converter processes anywhere, running
-    int zombies = 0;    // ... and ended, not yet reaped
+    int zombies = 0; // ... and ended, not yet reaped
 };
 
 Resources measure(qint64 pid)
@@ -43,7 +43,9 @@ Resources measure(qint64 pid)
                 r.threads = line.mid(8).trimmed().toInt();
         }
     }
-    r.openFiles = static_cast<int>(QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+    r.openFiles = static_cast<int>(QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                                       .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
+                                       .size());
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool numeric = false;
         entry.toLongLong(&numeric);
@@ -76,7 +78,8 @@ void reapOrphanedConverters()
             continue;
         const QByteArray text = stat.readAll();
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (text.contains("(imgcon32.exe)") && fields.value(0) == "Z" && fields.value(1).toLongLong() == ::getpid())
+        if (text.contains("(imgcon32.exe)") && fields.value(0) == "Z"
+            && fields.value(1).toLongLong() == ::getpid())
             ::waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);
     }
 }
@@ -88,7 +91,7 @@ QString sampleNumber(int n)
 
 void removeSample(int n)
 {
-    for (const char* name : {"CLR_%1_01.bmp", "BTM_%1_01.bmp", "CLR_%1_01.jpg", "BTM_%1_01.jpg"})
+    for (const char* name : { "CLR_%1_01.bmp", "BTM_%1_01.bmp", "CLR_%1_01.jpg", "BTM_%1_01.jpg" })
         QFile::remove(Share::file(QString::fromLatin1(name).arg(sampleNumber(n))));
 }
 
@@ -98,7 +101,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, atoi(argv[1])) : 1000;
-    std::set<int> checkpoints{1, 10, 100, 1000, count};
+    std::set<int> checkpoints { 1, 10, 100, 1000, count };
 
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     try {
@@ -106,8 +109,8 @@ int main(int argc, char** argv)
         Desktop desk;
         Program program;
         desk.waitForWindow(ScanTitle);
-        std::printf("%8s %10s %8s %10s %9s %11s %8s %10s\n", "captures", "RSS kB", "threads", "open fds", "children",
-                    "converters", "zombies", "elapsed s");
+        std::printf("%8s %10s %8s %10s %9s %11s %8s %10s\n", "captures", "RSS kB", "threads", "open fds",
+            "children", "converters", "zombies", "elapsed s");
         QElapsedTimer clock;
         clock.start();
         desk.scan(sampleNumber(0));
@@ -122,7 +125,7 @@ int main(int argc, char** argv)
                 QThread::msleep(500);
                 const Resources r = measure(program.pid());
                 std::printf("%8d %10ld %8d %10d %9d %11d %8d %10.1f\n", n, r.rssKb, r.threads, r.openFiles,
-                            r.children, r.converters, r.zombies, clock.elapsed() / 1000.0);
+                    r.children, r.converters, r.zombies, clock.elapsed() / 1000.0);
                 std::fflush(stdout);
             }
             desk.answer(IncrementTitle, n < count);

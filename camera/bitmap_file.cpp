@@ -38,9 +38,10 @@ void put32(uchar* at, quint32 value)
 void writeBitmapFile(const QString& localPath, const uchar* bgrx, int width, int height, qsizetype stride)
 {
     const QByteArray target = QFile::encodeName(localPath);
-    struct stat info {};
+    struct stat info { };
     if (::lstat(target.constData(), &info) == 0 && !S_ISREG(info.st_mode))
-        throw CameraError("Cannot write " + localPath.toStdString() + ": it exists and is not a regular file");
+        throw CameraError(
+            "Cannot write " + localPath.toStdString() + ": it exists and is not a regular file");
 
     constexpr quint32 HeaderSize = 54;
     const quint32 rowSize = (quint32(width) * 3 + 3) & ~3u;

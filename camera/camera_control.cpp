@@ -11,55 +11,55 @@ Result LiveCamera::call(const Operation& op, std::vector<Argument> arguments)
     return m_dispatch.invoke(op.dispid, op.kind, arguments);
 }
 
-void LiveCamera::InitializeControl(const QString& applicationName, const QString& settingsKey,
-                                   std::int32_t flags)
+void LiveCamera::InitializeControl(
+    const QString& applicationName, const QString& settingsKey, std::int32_t flags)
 {
-    call(operation::InitializeControl, {applicationName, settingsKey, flags});
+    call(operation::InitializeControl, { applicationName, settingsKey, flags });
 }
 
 void LiveCamera::SetStartupOptions(std::int32_t mirror, std::int32_t stretch, std::int32_t keepStreaming)
 {
-    call(operation::SetStartupOptions, {mirror, stretch, keepStreaming});
+    call(operation::SetStartupOptions, { mirror, stretch, keepStreaming });
 }
 
 void LiveCamera::StartControl(std::int32_t& status)
 {
-    call(operation::StartControl, {&status});
+    call(operation::StartControl, { &status });
 }
 
 void LiveCamera::StartupSwitch(std::int32_t value)
 {
-    call(operation::StartupSwitch, {value});
+    call(operation::StartupSwitch, { value });
 }
 
 std::int32_t LiveCamera::SelectCamera(std::int32_t index)
 {
-    const Result result = call(operation::SelectCamera, {index});
+    const Result result = call(operation::SelectCamera, { index });
     if (const auto* value = std::get_if<std::int32_t>(&result))
         return *value;
     throw CameraError("SelectCamera returned no value");
 }
 
-void LiveCamera::SaveStill(std::int32_t compression, std::int32_t bitsPerPixel, QString& path,
-                           const QString& note)
+void LiveCamera::SaveStill(
+    std::int32_t compression, std::int32_t bitsPerPixel, QString& path, const QString& note)
 {
-    call(operation::SaveStill, {compression, bitsPerPixel, &path, note});
+    call(operation::SaveStill, { compression, bitsPerPixel, &path, note });
 }
 
 const Operation* findOperation(std::int32_t dispid, DispatchKind kind)
 {
-    const auto it = std::find_if(Operations.begin(), Operations.end(), [&](const Operation& op) {
-        return op.dispid == dispid && op.kind == kind;
-    });
+    const auto it = std::find_if(Operations.begin(), Operations.end(),
+        [&](const Operation& op) { return op.dispid == dispid && op.kind == kind; });
     return it == Operations.end() ? nullptr : &*it;
 }
 
 ArgumentReader::ArgumentReader(const Operation& op, std::vector<Argument>& arguments)
-    : m_op(op), m_arguments(arguments)
+    : m_op(op)
+    , m_arguments(arguments)
 {
     if (static_cast<int>(arguments.size()) != op.argumentCount)
         throw CameraError(std::string(op.name) + " takes " + std::to_string(op.argumentCount)
-                          + " arguments, not " + std::to_string(arguments.size()));
+            + " arguments, not " + std::to_string(arguments.size()));
 }
 
 Argument& ArgumentReader::at(int position) const
@@ -69,8 +69,8 @@ Argument& ArgumentReader::at(int position) const
 
 void ArgumentReader::wrongType(int position, const char* expected) const
 {
-    throw CameraError(std::string(m_op.name) + ": argument " + std::to_string(position + 1) + " must be "
-                      + expected);
+    throw CameraError(
+        std::string(m_op.name) + ": argument " + std::to_string(position + 1) + " must be " + expected);
 }
 
 std::int32_t ArgumentReader::longAt(int position) const

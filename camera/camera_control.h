@@ -35,17 +35,17 @@ struct Operation {
 // The camera control's calls. Everything that crosses the dispatch boundary
 // is identified by these numbers and kinds, and nothing else.
 namespace operation {
-inline constexpr Operation InitializeControl{"InitializeControl", 1, DispatchKind::Method, 3};
-inline constexpr Operation SetStartupOptions{"SetStartupOptions", 25, DispatchKind::Method, 3};
-inline constexpr Operation StartControl{"StartControl", 2, DispatchKind::Method, 1};
-inline constexpr Operation StartupSwitch{"StartupSwitch", 33, DispatchKind::PropertyPut, 1};
-inline constexpr Operation SelectCamera{"SelectCamera", 8, DispatchKind::Method, 1};
-inline constexpr Operation SaveStill{"SaveStill", 15, DispatchKind::Method, 4};
+inline constexpr Operation InitializeControl { "InitializeControl", 1, DispatchKind::Method, 3 };
+inline constexpr Operation SetStartupOptions { "SetStartupOptions", 25, DispatchKind::Method, 3 };
+inline constexpr Operation StartControl { "StartControl", 2, DispatchKind::Method, 1 };
+inline constexpr Operation StartupSwitch { "StartupSwitch", 33, DispatchKind::PropertyPut, 1 };
+inline constexpr Operation SelectCamera { "SelectCamera", 8, DispatchKind::Method, 1 };
+inline constexpr Operation SaveStill { "SaveStill", 15, DispatchKind::Method, 4 };
 } // namespace operation
 
-inline constexpr std::array<Operation, 6> Operations{
-    operation::InitializeControl, operation::SetStartupOptions, operation::StartControl,
-    operation::StartupSwitch,     operation::SelectCamera,      operation::SaveStill};
+inline constexpr std::array<Operation, 6> Operations { operation::InitializeControl,
+    operation::SetStartupOptions, operation::StartControl, operation::StartupSwitch, operation::SelectCamera,
+    operation::SaveStill };
 
 // The one boundary between the window and whatever camera stands behind it.
 // Arguments arrive in reverse: the first argument of an operation is the last
@@ -61,7 +61,10 @@ public:
 // Typed calls over a dispatch boundary, under the control's names.
 class LiveCamera {
 public:
-    explicit LiveCamera(CameraDispatch& dispatch) : m_dispatch(dispatch) {}
+    explicit LiveCamera(CameraDispatch& dispatch)
+        : m_dispatch(dispatch)
+    {
+    }
 
     void InitializeControl(const QString& applicationName, const QString& settingsKey, std::int32_t flags);
     void SetStartupOptions(std::int32_t mirror, std::int32_t stretch, std::int32_t keepStreaming);

@@ -6,7 +6,6 @@
 #include "live_view.h"
 #include "share_path.h"
 
-
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
@@ -67,16 +66,15 @@ QImage imageOf(const SamplePtr& sample)
     if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)
         || GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRx)
         return {};
-    auto* mapped = new MappedFrame{refSample(sample), {}};
+    auto* mapped = new MappedFrame { refSample(sample), {} };
     if (!gst_video_frame_map(&mapped->frame, &info, buffer, GST_MAP_READ)) {
         delete mapped;
         return {};
     }
     // BGRx bytes are what QImage calls RGB32 on a little-endian machine.
     return QImage(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped->frame, 0)),
-                  GST_VIDEO_FRAME_WIDTH(&mapped->frame), GST_VIDEO_FRAME_HEIGHT(&mapped->frame),
-                  GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, 0), QImage::Format_RGB32, releaseMappedFrame,
-                  mapped);
+        GST_VIDEO_FRAME_WIDTH(&mapped->frame), GST_VIDEO_FRAME_HEIGHT(&mapped->frame),
+        GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, 0), QImage::Format_RGB32, releaseMappedFrame, mapped);
 }
 
 std::string cameraName(int index)
@@ -168,9 +166,10 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
 
 } // namespace
 
-GstCamera::GstCamera(std::array<CameraSource, 2> sources, const image_store::ShareMap& share,
-                     CameraTimeouts timeouts)
-    : m_share(share), m_timeouts(timeouts)
+GstCamera::GstCamera(
+    std::array<CameraSource, 2> sources, const image_store::ShareMap& share, CameraTimeouts timeouts)
+    : m_share(share)
+    , m_timeouts(timeouts)
 {
     ensureGstreamer();
     for (int i = 0; i < 2; ++i) {
@@ -190,8 +189,9 @@ GstCamera::~GstCamera()
 
 std::array<CameraSource, 2> GstCamera::buildSources()
 {
-    return {CameraSource{std::string(buildconfig::BottomCameraSource), buildconfig::BottomCameraWarmupFrames},
-            CameraSource{std::string(buildconfig::ColorCameraSource), buildconfig::ColorCameraWarmupFrames}};
+    return { CameraSource {
+                 std::string(buildconfig::BottomCameraSource), buildconfig::BottomCameraWarmupFrames },
+        CameraSource { std::string(buildconfig::ColorCameraSource), buildconfig::ColorCameraWarmupFrames } };
 }
 
 void GstCamera::setSource(int index, CameraSource source)
@@ -207,7 +207,7 @@ Result GstCamera::invoke(std::int32_t dispid, DispatchKind kind, std::vector<Arg
     const Operation* op = findOperation(dispid, kind);
     if (!op)
         throw CameraError("The camera has no operation with DISPID " + std::to_string(dispid)
-                          + (kind == DispatchKind::Method ? " (method)" : " (property put)"));
+            + (kind == DispatchKind::Method ? " (method)" : " (property put)"));
     const ArgumentReader args(*op, arguments);
     switch (dispid) {
     case operation::InitializeControl.dispid:
@@ -242,8 +242,8 @@ void GstCamera::attachView(LiveView* view)
     }
 }
 
-void GstCamera::initializeControl(const QString& applicationName, const QString& settingsKey,
-                                  std::int32_t flags)
+void GstCamera::initializeControl(
+    const QString& applicationName, const QString& settingsKey, std::int32_t flags)
 {
     if (applicationName.isEmpty())
         throw CameraError("InitializeControl: the application name is empty");
@@ -310,7 +310,7 @@ bool GstCamera::start(Camera& camera)
         camera.warmupLeft = camera.source.warmupFrames;
     }
 
-    GstAppSinkCallbacks callbacks{};
+    GstAppSinkCallbacks callbacks {};
     callbacks.new_sample = onNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(camera.sink.get()), &callbacks, &camera, nullptr);
     GstBus* bus = gst_element_get_bus(camera.pipeline.get());
@@ -339,9 +339,8 @@ void GstCamera::stop(Camera& camera)
 bool GstCamera::waitForFrames(Camera& camera)
 {
     std::unique_lock lock(camera.mutex);
-    const auto delivering = [&] {
-        return camera.failed || (camera.latest && Clock::now() - camera.arrivedAt < FreshWindow);
-    };
+    const auto delivering
+        = [&] { return camera.failed || (camera.latest && Clock::now() - camera.arrivedAt < FreshWindow); };
     const auto deadline = Clock::now() + m_timeouts.select;
     while (!delivering()) {
         if (camera.changed.wait_until(lock, deadline) == std::cv_status::timeout && !delivering())
@@ -374,16 +373,16 @@ std::int32_t GstCamera::selectCamera(std::int32_t index)
     return 1;
 }
 
-void GstCamera::saveStill(std::int32_t compression, std::int32_t bitsPerPixel, const QString& path,
-                          const QString& note)
+void GstCamera::saveStill(
+    std::int32_t compression, std::int32_t bitsPerPixel, const QString& path, const QString& note)
 {
     Q_UNUSED(note);
     if (compression != 0)
         throw CameraError("SaveStill: compression " + std::to_string(compression)
-                          + " is not supported; 0 writes an uncompressed bitmap");
+            + " is not supported; 0 writes an uncompressed bitmap");
     if (bitsPerPixel != 24)
         throw CameraError("SaveStill: " + std::to_string(bitsPerPixel)
-                          + " bits per pixel are not supported; bitmaps have 24");
+            + " bits per pixel are not supported; bitmaps have 24");
     const QString local = m_share.toLocal(path);
     const int live = m_live.load();
     if (live < 0)
@@ -398,14 +397,13 @@ void GstCamera::saveStill(std::int32_t compression, std::int32_t bitsPerPixel, c
     {
         std::unique_lock lock(camera.mutex);
         const std::uint64_t before = camera.sequence;
-        const bool fresh = camera.changed.wait_for(lock, m_timeouts.still, [&] {
-            return camera.failed || camera.sequence > before;
-        });
+        const bool fresh = camera.changed.wait_for(
+            lock, m_timeouts.still, [&] { return camera.failed || camera.sequence > before; });
         if (camera.failed)
             throw CameraError("SaveStill: " + cameraName(live) + " failed: " + camera.failure);
         if (!fresh)
             throw CameraError("SaveStill: " + cameraName(live) + " delivered no picture within "
-                              + std::to_string(m_timeouts.still.count()) + " ms");
+                + std::to_string(m_timeouts.still.count()) + " ms");
         sample = refSample(camera.latest);
     }
     // Straight from the mapped frame: no copy in between.

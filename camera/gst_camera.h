@@ -25,9 +25,9 @@ struct CameraSource {
 
 struct CameraTimeouts {
     // Longest SelectCamera waits for the camera to deliver a frame.
-    std::chrono::milliseconds select{2500};
+    std::chrono::milliseconds select { 2500 };
     // Longest SaveStill waits for a frame newer than the call.
-    std::chrono::milliseconds still{2000};
+    std::chrono::milliseconds still { 2000 };
 };
 
 // Two cameras on GStreamer: index 0 is the bottom camera, 1 the colour one.
@@ -52,7 +52,7 @@ class GstCamera final : public QObject, public CameraDispatch {
     Q_OBJECT
 public:
     GstCamera(std::array<CameraSource, 2> sources, const image_store::ShareMap& share,
-              CameraTimeouts timeouts = {});
+        CameraTimeouts timeouts = {});
     ~GstCamera() override;
 
     // The cameras of this build.
@@ -66,8 +66,8 @@ public:
     std::int32_t startControl();
     void setStartupSwitch(std::int32_t value);
     std::int32_t selectCamera(std::int32_t index);
-    void saveStill(std::int32_t compression, std::int32_t bitsPerPixel, const QString& path,
-                   const QString& note);
+    void saveStill(
+        std::int32_t compression, std::int32_t bitsPerPixel, const QString& path, const QString& note);
 
     int liveIndex() const { return m_live.load(); }
     // Replaces a camera's source; it takes effect at the camera's next start.
@@ -87,9 +87,9 @@ private:
     const image_store::ShareMap& m_share;
     CameraTimeouts m_timeouts;
     std::array<std::unique_ptr<Camera>, 2> m_cameras;
-    std::atomic<int> m_live{-1};
-    std::atomic<bool> m_viewEnabled{true};
-    std::atomic<bool> m_framePending{false};
+    std::atomic<int> m_live { -1 };
+    std::atomic<bool> m_viewEnabled { true };
+    std::atomic<bool> m_framePending { false };
     bool m_keepStreaming = true;
     bool m_mirror = false;
     bool m_stretch = false;

@@ -6,7 +6,8 @@
 
 namespace camera {
 
-LiveView::LiveView(QWidget* parent) : QWidget(parent)
+LiveView::LiveView(QWidget* parent)
+    : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::TabFocus);

@@ -47,7 +47,7 @@ void Form_ImageMaker::getWoAction(bool showDialog)
     struct Unload {
         ScanDialogAccess& dialog;
         ~Unload() { dialog.unload(); }
-    } unload{m_scanDialog};
+    } unload { m_scanDialog };
 
     if (showDialog) {
         m_scanDialog.showModal();
@@ -106,8 +106,8 @@ bool Form_ImageMaker::AcceptSampleNumber()
         m_scanDialog.setNumberText(QString());
         ui->cmd_capture->setEnabled(true);
         ui->cmd_View->setEnabled(true);
-        const Answer answer =
-            m_prompts.askYesNo(this, QStringLiteral("Take picture now?"), QStringLiteral("Take picture"));
+        const Answer answer
+            = m_prompts.askYesNo(this, QStringLiteral("Take picture now?"), QStringLiteral("Take picture"));
         if (answer.scanned.isEmpty())
             return answer.yes;
         // Scanned while asked: not this sample, the one just scanned.

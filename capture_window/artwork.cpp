@@ -73,7 +73,7 @@ void drawFilmRoll(QPainter& p, const QRectF& box)
 {
     // Film strip leaving the canister, with sprocket holes.
     const QRectF strip(box.left() + box.width() * 0.45, box.top() + box.height() * 0.30, box.width() * 0.55,
-                       box.height() * 0.45);
+        box.height() * 0.45);
     p.setPen(QPen(QColor(20, 20, 20), 0.8));
     p.setBrush(QColor(48, 38, 30));
     p.drawRect(strip);

@@ -38,8 +38,8 @@ void Form_ImageMaker::captureAction()
     ui->lbl_Status->setText(QStringLiteral("Images have been captured"));
     const QString next = nextSampleNumber(CurrentSample);
     ShowSampleImages(CurrentSample);
-    const Answer increment = m_prompts.askYesNo(
-        this, QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')'),
+    const Answer increment = m_prompts.askYesNo(this,
+        QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')'),
         QStringLiteral("Auto Increment"));
     if (increment.yes)
         m_scanDialog.setNumberText(next);
@@ -77,11 +77,11 @@ bool Form_ImageMaker::CaptureViews()
 void Form_ImageMaker::finishCapture(qint16 returnCamera)
 {
     m_camera.SelectCamera(returnCamera);
-    for (const QString& prefix : {image_store::BottomPrefix, image_store::ColorPrefix}) {
+    for (const QString& prefix : { image_store::BottomPrefix, image_store::ColorPrefix }) {
         const QString sample = CurrentSample.trimmed();
         try {
-            m_store.startConversion(m_store.converterCommand(prefix, CurrentSample), 2,
-                                    m_conversions.begin(prefix, sample));
+            m_store.startConversion(
+                m_store.converterCommand(prefix, CurrentSample), 2, m_conversions.begin(prefix, sample));
         } catch (const std::exception& error) {
             m_conversions.fail(prefix, sample, QString::fromUtf8(error.what()));
             throw;
@@ -93,7 +93,7 @@ void Form_ImageMaker::RecordCapture()
 {
     const QDateTime now = m_clock();
     ui->lst_Captured->insertItem(static_cast<int>(CapturedCount),
-                                 CurrentSample + QStringLiteral(" captured at.... ") + generalDateText(now, QLocale()));
+        CurrentSample + QStringLiteral(" captured at.... ") + generalDateText(now, QLocale()));
     CapturedSamples.resize(CapturedCount + 1);
     CapturedSamples[CapturedCount] = CurrentSample;
     ++CapturedCount;

@@ -24,9 +24,13 @@ bool isPressKey(int key)
 } // namespace
 
 Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form_ImageMaker>()), m_camera(services.camera),
-      m_store(services.store), m_prompts(services.prompts), m_clock(std::move(services.clock)),
-      m_scanDialog(this)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::Form_ImageMaker>())
+    , m_camera(services.camera)
+    , m_store(services.store)
+    , m_prompts(services.prompts)
+    , m_clock(std::move(services.clock))
+    , m_scanDialog(this)
 {
     ui->setupUi(this);
     setFixedSize(size());
@@ -34,7 +38,8 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     applyButtonConventions(this);
     // Frames are opaque, so the panel buttons' captions stay hidden behind them.
     // Their colour stays the platform's, whatever colour the window takes.
-    for (QFrame* frame : {ui->Frame1, ui->Frame2, ui->Frame3, ui->Frame4, ui->Frame5, ui->Frame6, ui->Frame7}) {
+    for (QFrame* frame :
+        { ui->Frame1, ui->Frame2, ui->Frame3, ui->Frame4, ui->Frame5, ui->Frame6, ui->Frame7 }) {
         QPalette own = frame->palette();
         own.setColor(QPalette::Window, QApplication::palette().color(QPalette::Window));
         frame->setPalette(own);
@@ -42,7 +47,7 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     }
 
     const QPixmap banner = QPixmap::fromImage(artwork::headerBanner());
-    for (QLabel* strip : {ui->Image1, ui->Image2, ui->Image3})
+    for (QLabel* strip : { ui->Image1, ui->Image2, ui->Image3 })
         strip->setPixmap(banner);
     ui->cmd_View->setIcon(QPixmap::fromImage(artwork::viewButtonFace(ColorView)));
     ui->cmd_capture->setIcon(QPixmap::fromImage(artwork::captureButtonFace()));
@@ -51,17 +56,17 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     // Names a screen reader speaks for the controls that take the focus; the
     // graphical buttons have no caption to speak.
     const std::pair<QWidget*, const char*> spoken[] = {
-        {ui->cmd_Close, "Close the program"},
-        {ui->cmd_capture, "Take picture of both views"},
-        {ui->LiveCam1, "Live camera picture"},
-        {ui->cmd_wo, "Get sample number"},
-        {ui->lst_Captured, "Images captured"},
-        {ui->Command2, "Images captured panel"},
-        {ui->Command3, "Images panel"},
-        {ui->cmd_Redo, "Take the pictures of the shown sample again"},
-        {ui->cmd_Delete, "Delete the JPEGs of the shown sample"},
-        {ui->img_bttm, "Bottom picture"},
-        {ui->img_color, "Colour picture"},
+        { ui->cmd_Close, "Close the program" },
+        { ui->cmd_capture, "Take picture of both views" },
+        { ui->LiveCam1, "Live camera picture" },
+        { ui->cmd_wo, "Get sample number" },
+        { ui->lst_Captured, "Images captured" },
+        { ui->Command2, "Images captured panel" },
+        { ui->Command3, "Images panel" },
+        { ui->cmd_Redo, "Take the pictures of the shown sample again" },
+        { ui->cmd_Delete, "Delete the JPEGs of the shown sample" },
+        { ui->img_bttm, "Bottom picture" },
+        { ui->img_color, "Colour picture" },
     };
     for (const auto& [widget, name] : spoken)
         widget->setAccessibleName(QString::fromLatin1(name));
@@ -112,7 +117,7 @@ void Form_ImageMaker::formLoad()
     BottomCamIndex = 0;
 
     const QColor buttonFace(242, 240, 229);
-    for (QPushButton* button : {ui->cmd_capture, ui->cmd_View}) {
+    for (QPushButton* button : { ui->cmd_capture, ui->cmd_View }) {
         QPalette palette = button->palette();
         palette.setColor(QPalette::Button, buttonFace);
         button->setPalette(palette);
@@ -143,7 +148,7 @@ void Form_ImageMaker::formLoad()
 void Form_ImageMaker::InitCameras()
 {
     m_camera.InitializeControl(QStringLiteral("TAVEX_DEMO"),
-                               QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo"), 0);
+        QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo"), 0);
     m_camera.SetStartupOptions(0, 0, 1);
     std::int32_t status = 0;
     m_camera.StartControl(status);
@@ -208,8 +213,9 @@ void Form_ImageMaker::loadPicture(const QString& viewPrefix)
         try {
             // Decoded at the screen's pixel density, so it is sharp there.
             const qreal ratio = box->devicePixelRatioF();
-            QImage picture = m_store.loadImage(
-                m_store.imagePath(viewPrefix, m_shownSample, image_store::JpgExtension), box->contentsRect().size() * ratio);
+            QImage picture
+                = m_store.loadImage(m_store.imagePath(viewPrefix, m_shownSample, image_store::JpgExtension),
+                    box->contentsRect().size() * ratio);
             picture.setDevicePixelRatio(ratio);
             box->setPixmap(QPixmap::fromImage(picture));
             emit pictureShown(viewPrefix, m_shownSample);
@@ -223,7 +229,8 @@ void Form_ImageMaker::loadPicture(const QString& viewPrefix)
         }
     }
     const QString why = m_conversions.picture(viewPrefix, m_shownSample).failure;
-    qCWarning(lcWindow, "Conversion of %s%s failed: %s", qPrintable(viewPrefix), qPrintable(m_shownSample), qPrintable(why));
+    qCWarning(lcWindow, "Conversion of %s%s failed: %s", qPrintable(viewPrefix), qPrintable(m_shownSample),
+        qPrintable(why));
     box->setAlignment(Qt::AlignCenter);
     box->setWordWrap(true);
     box->setText(QStringLiteral("Conversion failed"));

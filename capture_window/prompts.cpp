@@ -58,7 +58,10 @@ protected:
     }
 
 private:
-    static bool isPressKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space; }
+    static bool isPressKey(int key)
+    {
+        return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+    }
 
     // Digits then Enter are a scan of another sample, never a Yes.
     bool takeScanKey(const QKeyEvent& key)
@@ -105,5 +108,5 @@ Answer MessageBoxPrompts::askYesNo(QWidget* parent, const QString& text, const Q
 {
     PlainMessageBox box(parent, text, title, QMessageBox::Yes | QMessageBox::No);
     const bool yes = runModal(box) == QMessageBox::Yes;
-    return {yes, box.scanned()};
+    return { yes, box.scanned() };
 }

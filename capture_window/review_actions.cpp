@@ -30,7 +30,7 @@ void Form_ImageMaker::cmd_Delete_Click()
     guarded([this] {
         const QString sample = ui->lbl_Pictures->text();
         // A conversion still at work writes nothing now: not a failure.
-        for (const QString& prefix : {image_store::ColorPrefix, image_store::BottomPrefix})
+        for (const QString& prefix : { image_store::ColorPrefix, image_store::BottomPrefix })
             m_conversions.forget(prefix, sample.trimmed());
         m_store.deleteJpegs(sample);
     });

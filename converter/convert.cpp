@@ -47,7 +47,7 @@ struct Identity {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
-    timespec modified{};
+    timespec modified {};
     bool operator==(const Identity& o) const
     {
         return exists == o.exists && device == o.device && inode == o.inode && size == o.size
@@ -57,14 +57,14 @@ struct Identity {
 
 Identity identityOf(const struct stat& info)
 {
-    return Identity{true, info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+    return Identity { true, info.st_dev, info.st_ino, info.st_size, info.st_mtim };
 }
 
 // Of the name itself, never of what a link points to.
 Identity identityAt(const std::string& path)
 {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 ? identityOf(info) : Identity{};
+    struct stat info { };
+    return ::lstat(path.c_str(), &info) == 0 ? identityOf(info) : Identity {};
 }
 
 std::string folderOf(const std::string& path)
@@ -110,32 +110,34 @@ void readSource(const std::string& path, Source& source)
     // Not blocking: a FIFO planted under the bitmap's name must not hang us.
     source.file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (source.file.fd < 0)
-        throw Failure{systemError("cannot open", path)};
-    struct stat info {};
+        throw Failure { systemError("cannot open", path) };
+    struct stat info { };
     if (::fstat(source.file.fd, &info) != 0)
-        throw Failure{systemError("cannot read", path)};
+        throw Failure { systemError("cannot read", path) };
     if (!S_ISREG(info.st_mode))
-        throw Failure{"not a regular file: " + path};
+        throw Failure { "not a regular file: " + path };
     source.identity = identityOf(info);
     source.size = static_cast<size_t>(info.st_size);
     if (source.size > MaxSourceBytes)
-        throw Failure{"too large for a picture of at most " + std::to_string(MaxPixels) + " pixels: " + path};
+        throw Failure { "too large for a picture of at most " + std::to_string(MaxPixels)
+            + " pixels: " + path };
     // Not zeroed first: every byte is read over.
     source.bytes.reset(new unsigned char[source.size > 0 ? source.size : 1]);
     size_t got = 0;
     while (got < source.size) {
-        const ssize_t n = ::pread(source.file.fd, source.bytes.get() + got, source.size - got, static_cast<off_t>(got));
+        const ssize_t n
+            = ::pread(source.file.fd, source.bytes.get() + got, source.size - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw Failure{systemError("cannot read", path)};
+            throw Failure { systemError("cannot read", path) };
         if (n == 0)
             break;
         got += static_cast<size_t>(n);
     }
     source.size = got;
     if (got < 2 || source.bytes[0] != 'B' || source.bytes[1] != 'M')
-        throw Failure{"not a BMP file: " + path};
+        throw Failure { "not a BMP file: " + path };
 }
 
 std::uint32_t le32(const unsigned char* p)
@@ -147,7 +149,7 @@ std::uint32_t le32(const unsigned char* p)
 // straight from the bytes read. Returns false for other kinds, which
 // TurboJPEG's own loader reads.
 bool compressPlainBitmap(tjhandle compressor, const Source& source, const std::string& path, TjBuffer& jpeg,
-                         unsigned long& jpegSize)
+    unsigned long& jpegSize)
 {
     const unsigned char* b = source.bytes.get();
     if (source.size < 54 || le32(b + 14) < 40)
@@ -159,28 +161,30 @@ bool compressPlainBitmap(tjhandle compressor, const Source& source, const std::s
     if (compression != 0 || (bits != 24 && bits != 32))
         return false;
     if (width <= 0 || height == 0 || height == INT32_MIN)
-        throw Failure{"not a picture (" + std::to_string(width) + " by " + std::to_string(height) + "): " + path};
-    const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
+        throw Failure { "not a picture (" + std::to_string(width) + " by " + std::to_string(height)
+            + "): " + path };
+    const std::uint64_t rows
+        = static_cast<std::uint64_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
     if (static_cast<std::uint64_t>(width) * rows > MaxPixels)
-        throw Failure{"too large: " + std::to_string(width) + " by " + std::to_string(rows) + " pixels is over "
-                      + std::to_string(MaxPixels) + ": " + path};
+        throw Failure { "too large: " + std::to_string(width) + " by " + std::to_string(rows)
+            + " pixels is over " + std::to_string(MaxPixels) + ": " + path };
     const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bits / 8 + 3) / 4 * 4;
     const std::uint64_t offset = le32(b + 10);
     if (offset > source.size || stride * rows > source.size - offset)
-        throw Failure{"the bitmap is cut short: " + path};
+        throw Failure { "the bitmap is cut short: " + path };
 
     unsigned char* out = nullptr;
-    const int status = tjCompress2(compressor, b + offset, width, static_cast<int>(stride), static_cast<int>(rows),
-                                   bits == 24 ? TJPF_BGR : TJPF_BGRX, &out, &jpegSize, TJSAMP_420, JpegQuality,
-                                   height > 0 ? TJFLAG_BOTTOMUP : 0);
+    const int status = tjCompress2(compressor, b + offset, width, static_cast<int>(stride),
+        static_cast<int>(rows), bits == 24 ? TJPF_BGR : TJPF_BGRX, &out, &jpegSize, TJSAMP_420, JpegQuality,
+        height > 0 ? TJFLAG_BOTTOMUP : 0);
     jpeg.reset(out);
     if (status != 0)
-        throw Failure{"cannot encode " + path + ": " + tjGetErrorStr2(compressor)};
+        throw Failure { "cannot encode " + path + ": " + tjGetErrorStr2(compressor) };
     return true;
 }
 
 void compressOtherBitmap(tjhandle compressor, const Source& source, const std::string& path, TjBuffer& jpeg,
-                         unsigned long& jpegSize)
+    unsigned long& jpegSize)
 {
     // The file already opened and checked, not the name again.
     const std::string opened = "/proc/self/fd/" + std::to_string(source.file.fd);
@@ -189,35 +193,37 @@ void compressOtherBitmap(tjhandle compressor, const Source& source, const std::s
     int pixelFormat = TJPF_UNKNOWN;
     TjBuffer pixels(tjLoadImage(opened.c_str(), &width, 1, &height, &pixelFormat, 0));
     if (!pixels)
-        throw Failure{"cannot read " + path + ": " + tjGetErrorStr2(nullptr)};
+        throw Failure { "cannot read " + path + ": " + tjGetErrorStr2(nullptr) };
     if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MaxPixels)
-        throw Failure{"too large: " + std::to_string(width) + " by " + std::to_string(height) + " pixels: " + path};
+        throw Failure { "too large: " + std::to_string(width) + " by " + std::to_string(height)
+            + " pixels: " + path };
     const int subsampling = pixelFormat == TJPF_GRAY ? TJSAMP_GRAY : TJSAMP_420;
     unsigned char* out = nullptr;
     const int status = tjCompress2(compressor, pixels.get(), width, 0, height, pixelFormat, &out, &jpegSize,
-                                   subsampling, JpegQuality, 0);
+        subsampling, JpegQuality, 0);
     jpeg.reset(out);
     if (status != 0)
-        throw Failure{"cannot encode " + path + ": " + tjGetErrorStr2(compressor)};
+        throw Failure { "cannot encode " + path + ": " + tjGetErrorStr2(compressor) };
 }
 
 // Removes the temporary file unless the rename took it.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(const std::string& dest) : m_path(temporaryNameOf(dest))
+    explicit TemporaryFile(const std::string& dest)
+        : m_path(temporaryNameOf(dest))
     {
         // One left by a converter that was killed goes; so does one of a
         // conversion still at work, whose rename then finds it gone.
         for (int attempt = 0; attempt < 2 && m_fd < 0; ++attempt) {
             if (::unlink(m_path.c_str()) != 0 && errno != ENOENT)
-                throw Failure{systemError("cannot replace", m_path)};
+                throw Failure { systemError("cannot replace", m_path) };
             m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (m_fd < 0 && errno != EEXIST)
-                throw Failure{systemError("cannot create", m_path)};
+                throw Failure { systemError("cannot create", m_path) };
         }
         if (m_fd < 0)
-            throw Failure{systemError("cannot create", m_path)};
-        struct stat info {};
+            throw Failure { systemError("cannot create", m_path) };
+        struct stat info { };
         ::fstat(m_fd, &info);
         m_identity = identityOf(info);
     }
@@ -239,7 +245,7 @@ public:
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                throw Failure{systemError("cannot write", m_path)};
+                throw Failure { systemError("cannot write", m_path) };
             }
             data += n;
             size -= static_cast<size_t>(n);
@@ -247,12 +253,12 @@ public:
         // No fsync: readers see the whole file or none thanks to the rename,
         // and a JPEG lost to a power cut can be made again from its bitmap.
         // On a network share the sync would cost more than the encoding.
-        struct stat info {};
+        struct stat info { };
         ::fstat(m_fd, &info);
         m_identity = identityOf(info);
         if (::close(m_fd) != 0) {
             m_fd = -1;
-            throw Failure{systemError("cannot write", m_path)};
+            throw Failure { systemError("cannot write", m_path) };
         }
         m_fd = -1;
     }
@@ -272,7 +278,7 @@ public:
                 || ::unlink(dest.c_str()) != 0)
                 break;
         }
-        throw Failure{systemError("cannot rename the new JPEG to", dest)};
+        throw Failure { systemError("cannot rename the new JPEG to", dest) };
     }
 
 private:
@@ -294,20 +300,20 @@ struct Superseded {
 void run(const std::string& sourcePath, const std::string& dest)
 {
     if (baseOf(dest).size() + 1 + std::strlen(TemporarySuffix) > NAME_MAX)
-        throw Failure{"the name is too long to be written safely (at most "
-                      + std::to_string(NAME_MAX - 1 - std::strlen(TemporarySuffix)) + " characters): " + dest};
+        throw Failure { "the name is too long to be written safely (at most "
+            + std::to_string(NAME_MAX - 1 - std::strlen(TemporarySuffix)) + " characters): " + dest };
     // Never through a link, never over a device or a folder.
     const Identity destBefore = identityAt(dest);
-    struct stat destInfo {};
+    struct stat destInfo { };
     if (destBefore.exists && ::lstat(dest.c_str(), &destInfo) == 0 && !S_ISREG(destInfo.st_mode))
-        throw Failure{"exists and is not a regular file: " + dest};
+        throw Failure { "exists and is not a regular file: " + dest };
 
     Source source;
     readSource(sourcePath, source);
 
     TjHandle compressor(tjInitCompress());
     if (!compressor)
-        throw Failure{std::string("cannot start the JPEG encoder: ") + tjGetErrorStr2(nullptr)};
+        throw Failure { std::string("cannot start the JPEG encoder: ") + tjGetErrorStr2(nullptr) };
     TjBuffer jpeg;
     unsigned long jpegSize = 0;
     if (!compressPlainBitmap(compressor.get(), source, sourcePath, jpeg, jpegSize))
@@ -319,9 +325,9 @@ void run(const std::string& sourcePath, const std::string& dest)
     // read: not the bitmap (a newer take's converter writes the JPEG), not
     // the JPEG (deleted, or written by that newer converter), not our file.
     if (!(identityAt(sourcePath) == source.identity))
-        throw Superseded{sourcePath + " was taken again meanwhile; its newer conversion writes " + dest};
+        throw Superseded { sourcePath + " was taken again meanwhile; its newer conversion writes " + dest };
     if (!(identityAt(dest) == destBefore) || !file.stillOurs())
-        throw Superseded{dest + " was deleted or written meanwhile; left as it is"};
+        throw Superseded { dest + " was deleted or written meanwhile; left as it is" };
     file.renameTo(dest);
 }
 

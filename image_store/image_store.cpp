@@ -16,7 +16,8 @@ QString temporaryNameOf(const QString& localPath)
 }
 
 ImageStore::ImageStore(const ShareMap& share, ProcessLauncher& launcher)
-    : m_share(share), m_launcher(launcher)
+    : m_share(share)
+    , m_launcher(launcher)
 {
 }
 
@@ -30,8 +31,8 @@ QString ImageStore::sampleImageDirectory() const
     return m_share.root() + QStringLiteral("virtual_directories\\IMG_SAMPLES\\QORVEL\\");
 }
 
-QString ImageStore::imagePath(const QString& viewPrefix, const QString& sample,
-                              const QString& extension) const
+QString ImageStore::imagePath(
+    const QString& viewPrefix, const QString& sample, const QString& extension) const
 {
     return sampleImageDirectory() + viewPrefix + sample + QStringLiteral("_01") + extension;
 }
@@ -83,12 +84,12 @@ bool ImageStore::fileExists(const QString& path) const
 FileStamp ImageStore::stamp(const QString& path) const
 {
     const QByteArray local = QFile::encodeName(m_share.toLocal(path));
-    struct stat info {};
+    struct stat info { };
     if (::stat(local.constData(), &info) != 0)
         return {};
-    return FileStamp{true, static_cast<quint64>(info.st_ino),
-                     static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-                     static_cast<qint64>(info.st_size)};
+    return FileStamp { true, static_cast<quint64>(info.st_ino),
+        static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
+        static_cast<qint64>(info.st_size) };
 }
 
 void ImageStore::deleteJpegs(const QString& sample)

@@ -54,7 +54,8 @@ public:
     QString converterCommand(const QString& viewPrefix, const QString& sample) const;
 
     // `finished` runs on the event loop once the converter has ended.
-    void startConversion(const QString& command, int windowStyle = 2, ProcessLauncher::Finished finished = {});
+    void startConversion(
+        const QString& command, int windowStyle = 2, ProcessLauncher::Finished finished = {});
 
     // Throws StoreError when the file is missing or cannot be read as a
     // picture. A non-empty size decodes it straight to that size.

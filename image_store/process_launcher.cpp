@@ -42,7 +42,10 @@ struct SpawnLauncher::Child {
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
-SpawnLauncher::SpawnLauncher(const ShareMap& share) : m_share(share) {}
+SpawnLauncher::SpawnLauncher(const ShareMap& share)
+    : m_share(share)
+{
+}
 
 SpawnLauncher::~SpawnLauncher()
 {
@@ -87,7 +90,8 @@ void SpawnLauncher::start(const QString& commandLine, int windowStyle, Finished 
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // Its own session: no signal meant for this program's group reaches it.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
@@ -126,7 +130,7 @@ void SpawnLauncher::reap(int pidfd)
     const auto found = m_children.find(pidfd);
     if (found == m_children.end())
         return;
-    siginfo_t info{};
+    siginfo_t info {};
     if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG) != 0
         || info.si_pid == 0)
         return;
@@ -139,7 +143,8 @@ void SpawnLauncher::reap(int pidfd)
     end.exited = info.si_code == CLD_EXITED;
     end.code = info.si_status;
     if (!end.ok())
-        qCWarning(lcShare, "%s (pid %d) %s", qPrintable(child->program), child->pid, qPrintable(end.describe()));
+        qCWarning(
+            lcShare, "%s (pid %d) %s", qPrintable(child->program), child->pid, qPrintable(end.describe()));
     if (child->finished)
         child->finished(end);
 }

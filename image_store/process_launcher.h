@@ -22,7 +22,7 @@ public:
 // How a started process ended.
 struct ProcessEnd {
     bool exited = false; // false: killed by a signal
-    int code = 0;        // exit status, or the signal's number
+    int code = 0; // exit status, or the signal's number
     bool ok() const { return exited && code == 0; }
     QString describe() const;
 };

@@ -14,7 +14,8 @@ QString fromView(std::string_view text)
 } // namespace
 
 ShareMap::ShareMap(QString server, QString mountPoint)
-    : m_server(std::move(server)), m_mountPoint(std::move(mountPoint))
+    : m_server(std::move(server))
+    , m_mountPoint(std::move(mountPoint))
 {
     while (m_mountPoint.size() > 1 && m_mountPoint.endsWith(QLatin1Char('/')))
         m_mountPoint.chop(1);
@@ -35,8 +36,8 @@ QString ShareMap::toLocal(const QString& sharePath) const
     const QString prefix = root();
     // Server names are case-insensitive, as on the platform the paths come from.
     if (!sharePath.startsWith(prefix, Qt::CaseInsensitive))
-        throw SharePathError("Not a path on the file server \\\\" + m_server.toStdString() + ": "
-                             + sharePath.toStdString());
+        throw SharePathError(
+            "Not a path on the file server \\\\" + m_server.toStdString() + ": " + sharePath.toStdString());
     const QString rest = sharePath.mid(prefix.size());
     const QStringList parts = rest.split(QLatin1Char('\\'));
     QString local = m_mountPoint;
@@ -48,7 +49,7 @@ QString ShareMap::toLocal(const QString& sharePath) const
         if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..")
             || part.contains(QLatin1Char('/')) || part.contains(QChar(0)))
             throw SharePathError("Share path refused (component \"" + part.toStdString()
-                                 + "\" is not allowed): " + sharePath.toStdString());
+                + "\" is not allowed): " + sharePath.toStdString());
         local += QLatin1Char('/') + part;
     }
     return local;

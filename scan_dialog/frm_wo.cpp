@@ -5,7 +5,9 @@
 
 #include <QKeyEvent>
 
-Frm_Wo::Frm_Wo(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::Frm_Wo>())
+Frm_Wo::Frm_Wo(QWidget* owner)
+    : QDialog(owner)
+    , ui(std::make_unique<Ui::Frm_Wo>())
 {
     ui->setupUi(this);
     setFixedSize(size());
@@ -18,8 +20,8 @@ Frm_Wo::Frm_Wo(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::Frm_Wo>
 
     // No text is composed here; an input method would only delay or reorder
     // the scanner's keystrokes.
-    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(ui->cmd_Ok),
-                            static_cast<QWidget*>(ui->cmd_Cancel), static_cast<QWidget*>(ui->cmd_Exit)})
+    for (QWidget* widget : { static_cast<QWidget*>(this), static_cast<QWidget*>(ui->cmd_Ok),
+             static_cast<QWidget*>(ui->cmd_Cancel), static_cast<QWidget*>(ui->cmd_Exit) })
         widget->setAttribute(Qt::WA_InputMethodEnabled, false);
 
     applyButtonConventions(this);

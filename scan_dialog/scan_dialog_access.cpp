@@ -2,7 +2,10 @@
 
 #include "frm_wo.h"
 
-ScanDialogAccess::ScanDialogAccess(QWidget* owner) : m_owner(owner) {}
+ScanDialogAccess::ScanDialogAccess(QWidget* owner)
+    : m_owner(owner)
+{
+}
 
 ScanDialogAccess::~ScanDialogAccess() = default;
 

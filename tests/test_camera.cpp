@@ -24,14 +24,14 @@ public:
     std::vector<Call> calls;
     Result invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments) override
     {
-        calls.push_back({dispid, kind, arguments});
+        calls.push_back({ dispid, kind, arguments });
         if (dispid == operation::StartControl.dispid)
             *std::get<std::int32_t*>(arguments.at(0)) = 2;
         if (dispid == operation::SelectCamera.dispid)
-            return std::int32_t{1};
+            return std::int32_t { 1 };
         return {};
     }
-    void attachView(LiveView*) override {}
+    void attachView(LiveView*) override { }
 };
 
 struct BmpHeader {
@@ -57,8 +57,9 @@ BmpHeader readBmpHeader(const QString& path)
 
 std::string solid(const char* pattern, int width, int height, int fps = 30)
 {
-    return std::string("videotestsrc is-live=true pattern=") + pattern + " ! video/x-raw,width=" + std::to_string(width)
-        + ",height=" + std::to_string(height) + ",framerate=" + std::to_string(fps) + "/1";
+    return std::string("videotestsrc is-live=true pattern=") + pattern
+        + " ! video/x-raw,width=" + std::to_string(width) + ",height=" + std::to_string(height)
+        + ",framerate=" + std::to_string(fps) + "/1";
 }
 
 } // namespace
@@ -71,8 +72,8 @@ class TestCamera : public QObject {
     std::unique_ptr<GstCamera> makeCamera(int width = 321, int height = 241, int fps = 30)
     {
         auto cam = std::make_unique<GstCamera>(
-            std::array<CameraSource, 2>{CameraSource{solid("red", width, height, fps)},
-                                        CameraSource{solid("green", width, height, fps)}},
+            std::array<CameraSource, 2> { CameraSource { solid("red", width, height, fps) },
+                CameraSource { solid("green", width, height, fps) } },
             share.map());
         return cam;
     }
@@ -96,7 +97,8 @@ private slots:
         QCOMPARE(init.dispid, 1);
         QVERIFY(init.kind == DispatchKind::Method);
         QCOMPARE(std::get<std::int32_t>(init.arguments[0]), 0);
-        QCOMPARE(std::get<QString>(init.arguments[1]), QString("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo"));
+        QCOMPARE(std::get<QString>(init.arguments[1]),
+            QString("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo"));
         QCOMPARE(std::get<QString>(init.arguments[2]), QString("TAVEX_DEMO"));
         const auto& options = recording.calls[1];
         QCOMPARE(options.dispid, 25);
@@ -117,13 +119,15 @@ private slots:
 
     void invoke_unknownDispidOrWrongArgumentTypes_raise()
     {
-        GstCamera cam({CameraSource{solid("red", 32, 32)}, CameraSource{solid("green", 32, 32)}}, share.map());
+        GstCamera cam(
+            { CameraSource { solid("red", 32, 32) }, CameraSource { solid("green", 32, 32) } }, share.map());
         std::vector<Argument> none;
         QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(99, DispatchKind::Method, none));
         QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(33, DispatchKind::Method, none));
-        std::vector<Argument> wrong{QString("1")};
+        std::vector<Argument> wrong { QString("1") };
         QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(8, DispatchKind::Method, wrong));
-        std::vector<Argument> byValue{QString(""), QString("path"), std::int32_t{24}, std::int32_t{0}};
+        std::vector<Argument> byValue { QString(""), QString("path"), std::int32_t { 24 },
+            std::int32_t { 0 } };
         QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(15, DispatchKind::Method, byValue));
     }
 
@@ -133,7 +137,8 @@ private slots:
         QTest::addColumn<QRect>("area");
         QTest::addColumn<QRect>("expected");
         QTest::newRow("same aspect") << QSize(1280, 720) << QRect(0, 0, 640, 360) << QRect(0, 0, 640, 360);
-        QTest::newRow("wide frame in 4:3") << QSize(1280, 720) << QRect(0, 0, 320, 240) << QRect(0, 30, 320, 180);
+        QTest::newRow("wide frame in 4:3")
+            << QSize(1280, 720) << QRect(0, 0, 320, 240) << QRect(0, 30, 320, 180);
         QTest::newRow("tall frame") << QSize(100, 200) << QRect(10, 10, 100, 100) << QRect(35, 10, 50, 100);
         QTest::newRow("upscale") << QSize(32, 24) << QRect(0, 0, 321, 241) << QRect(0, 0, 321, 241);
         QTest::newRow("empty frame") << QSize() << QRect(0, 0, 10, 10) << QRect();
@@ -171,7 +176,8 @@ private slots:
         QString color = dir + "CLR_A_01.bmp";
         live.SaveStill(0, 24, color, "");
 
-        for (const auto& [name, colour] : {std::pair{"BTM_A_01.bmp", QColor(Qt::red)}, std::pair{"CLR_A_01.bmp", QColor(Qt::green)}}) {
+        for (const auto& [name, colour] : { std::pair { "BTM_A_01.bmp", QColor(Qt::red) },
+                 std::pair { "CLR_A_01.bmp", QColor(Qt::green) } }) {
             const BmpHeader h = readBmpHeader(share.sampleFile(name));
             QCOMPARE(h.bitsPerPixel, quint16(24));
             QCOMPARE(h.width, width);
@@ -200,8 +206,9 @@ private slots:
 
     void unreachableCamera_selectReturnsZeroWithinBound_andSaveRaises()
     {
-        GstCamera cam({CameraSource{"v4l2src device=/dev/video-imagemaker-missing"}, CameraSource{solid("green", 32, 32)}},
-                      share.map());
+        GstCamera cam({ CameraSource { "v4l2src device=/dev/video-imagemaker-missing" },
+                          CameraSource { solid("green", 32, 32) } },
+            share.map());
         LiveCamera live(cam);
         QElapsedTimer timer;
         timer.start();
@@ -218,14 +225,15 @@ private slots:
 
     void cameraThatCannotStart_logsGStreamersReason()
     {
-        GstCamera cam({CameraSource{"v4l2src device=/dev/video-imagemaker-missing"},
-                       CameraSource{"imagemakernosuchsrc ! video/x-raw,width=32,height=32"}},
-                      share.map());
+        GstCamera cam({ CameraSource { "v4l2src device=/dev/video-imagemaker-missing" },
+                          CameraSource { "imagemakernosuchsrc ! video/x-raw,width=32,height=32" } },
+            share.map());
         LiveCamera live(cam);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("camera 0 \\(bottom\\) failed: .*/dev/video-imagemaker-missing"));
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression("camera 0 \\(bottom\\) failed: .*/dev/video-imagemaker-missing"));
         QCOMPARE(live.SelectCamera(0), 0);
         QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression("camera 1 \\(colour\\) failed: no element \"imagemakernosuchsrc\""));
+            QRegularExpression("camera 1 \\(colour\\) failed: no element \"imagemakernosuchsrc\""));
         QCOMPARE(live.SelectCamera(1), 0);
     }
 
@@ -274,22 +282,25 @@ private slots:
         QString kept = dir + "kept.bmp";
         live.SaveStill(0, 24, kept, "");
         QCOMPARE(readBmpHeader(share.sampleFile("kept.bmp")).bitsPerPixel, quint16(24));
-        QCOMPARE(QDir(share.samplesFolder()).entryList({"*kept*", "*planted*"}, QDir::Files | QDir::Hidden | QDir::System),
-                 (QStringList{"kept.bmp", "planted.bmp"}));
+        QCOMPARE(QDir(share.samplesFolder())
+                     .entryList({ "*kept*", "*planted*" }, QDir::Files | QDir::Hidden | QDir::System),
+            (QStringList { "kept.bmp", "planted.bmp" }));
     }
 
     void cameraLostAndBack_saveRaises_thenNextSelectWorks()
     {
         // A source that ends stands for a camera pulled out of its socket.
-        GstCamera cam({CameraSource{"videotestsrc is-live=true num-buffers=5 pattern=red ! video/x-raw,width=32,height=32"},
-                       CameraSource{solid("green", 32, 32)}},
-                      share.map());
+        GstCamera cam(
+            { CameraSource {
+                  "videotestsrc is-live=true num-buffers=5 pattern=red ! video/x-raw,width=32,height=32" },
+                CameraSource { solid("green", 32, 32) } },
+            share.map());
         LiveCamera live(cam);
         live.SelectCamera(0);
         QTest::qWait(400);
         QString path = dir + "lost.bmp";
         QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 24, path, ""));
-        cam.setSource(0, CameraSource{solid("red", 32, 32)});
+        cam.setSource(0, CameraSource { solid("red", 32, 32) });
         QVERIFY(live.SelectCamera(0) != 0);
         live.SaveStill(0, 24, path, "");
         QVERIFY(mostlyColour(QImage(share.sampleFile("lost.bmp")), Qt::red));

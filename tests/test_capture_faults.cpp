@@ -16,13 +16,17 @@ const QString Missing = QStringLiteral("v4l2src device=/dev/video-imagemaker-mis
 // is saved, the bottom camera is pulled out.
 class PullBottomAfterFirstStill final : public camera::CameraDispatch {
 public:
-    explicit PullBottomAfterFirstStill(camera::GstCamera& real) : m_real(real) {}
-    camera::Result invoke(std::int32_t dispid, camera::DispatchKind kind, std::vector<camera::Argument>& args) override
+    explicit PullBottomAfterFirstStill(camera::GstCamera& real)
+        : m_real(real)
+    {
+    }
+    camera::Result invoke(
+        std::int32_t dispid, camera::DispatchKind kind, std::vector<camera::Argument>& args) override
     {
         camera::Result result = m_real.invoke(dispid, kind, args);
         if (armed && dispid == camera::operation::SaveStill.dispid) {
             armed = false;
-            m_real.setSource(0, camera::CameraSource{Missing.toStdString()});
+            m_real.setSource(0, camera::CameraSource { Missing.toStdString() });
         }
         return result;
     }
@@ -49,14 +53,14 @@ class TestCaptureFaults : public QObject {
     void arm(const QString& sample)
     {
         f->window->scanDialog().setNumberText(sample);
-        f->prompts.answers = {false};
+        f->prompts.answers = { false };
         QVERIFY(!f->window->AcceptSampleNumber());
     }
     // A capture that, when it counts, goes on to the next number and does
     // not take it: no scan dialog is left to open while the test waits.
     void capture()
     {
-        f->prompts.answers = {true, false};
+        f->prompts.answers = { true, false };
         f->child<QPushButton>("cmd_capture")->click();
     }
     void verifyWaitingAfterFailure(qint64 capturesBefore)
@@ -93,7 +97,8 @@ private slots:
         const QByteArray failing[] = {
             "exit 3\n",
             // A JPEG written half: it decodes, grey below the cut.
-            "\"" + real + "\" \"$1\" -j --o \"$4.whole\" && head -c -40 \"$4.whole\" > \"$4\" && rm \"$4.whole\"\n",
+            "\"" + real
+                + "\" \"$1\" -j --o \"$4.whole\" && head -c -40 \"$4.whole\" > \"$4\" && rm \"$4.whole\"\n",
         };
         for (const QByteArray& body : failing) {
             QFile script(converter);
@@ -103,9 +108,10 @@ private slots:
             QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
             arm("00063000");
             capture();
-            for (const char* box : {"img_color", "img_bttm"})
+            for (const char* box : { "img_color", "img_bttm" })
                 QTRY_COMPARE_WITH_TIMEOUT(f->child<QLabel>(box)->text(), QString("Conversion failed"), 10000);
-            QVERIFY2(f->text("lbl_Status").startsWith("Conversion failed: "), qPrintable(f->text("lbl_Status")));
+            QVERIFY2(
+                f->text("lbl_Status").startsWith("Conversion failed: "), qPrintable(f->text("lbl_Status")));
             QVERIFY(f->picture("img_color").isNull());
         }
         QCOMPARE(f->window->capturedCount(), 2);
@@ -134,7 +140,7 @@ private slots:
         verifyNoPartialFiles();
 
         // Plugged back in: the next capture works.
-        f->camera.setSource(0, camera::CameraSource{solidSource("red")});
+        f->camera.setSource(0, camera::CameraSource { solidSource("red") });
         arm("00061001");
         capture();
         QCOMPARE(f->window->capturedCount(), 2);
@@ -156,14 +162,16 @@ private slots:
         QVERIFY(waitForFile(f->sampleFile("BTM_00062000_01.jpg")));
         waitForConverters();
         const QString folder = f->share.samplesFolder();
-        const QStringList names{"CLR_00062000_01.bmp", "BTM_00062000_01.bmp", "CLR_00062000_01.jpg", "BTM_00062000_01.jpg"};
+        const QStringList names { "CLR_00062000_01.bmp", "BTM_00062000_01.bmp", "CLR_00062000_01.jpg",
+            "BTM_00062000_01.jpg" };
         QList<QByteArray> earlier;
         for (const QString& name : names)
             earlier << contents(f->sampleFile(name));
 
         // Read and search, no writing.
-        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-                                                  | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(folder,
+            QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                | QFile::ExeOther));
         arm("00062000");
         f->prompts.log.clear();
         capture();

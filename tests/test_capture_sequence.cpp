@@ -7,8 +7,8 @@ const QString Dir = QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLE
 
 QString command(const QString& prefix, const QString& sample)
 {
-    return Dir + "imgconv32\\imgcon32.exe " + Dir + prefix + sample + "_01.bmp -j --o " + Dir + prefix + sample
-        + "_01.jpg";
+    return Dir + "imgconv32\\imgcon32.exe " + Dir + prefix + sample + "_01.bmp -j --o " + Dir + prefix
+        + sample + "_01.jpg";
 }
 } // namespace
 
@@ -51,20 +51,22 @@ private slots:
         f->scans.add(WindowFixture::press("cmd_Cancel"));
         QStringList statusWhenAsked;
         f->prompts.onAsk = [&] { statusWhenAsked << f->text("lbl_Status"); };
-        f->prompts.answers = {true, false};
+        f->prompts.answers = { true, false };
         openAndWaitForScans(2);
         QTRY_VERIFY(!QApplication::activeModalWidget());
 
-        QCOMPARE(f->prompts.log, (QStringList{"Take picture|Take picture now?",
-                                              "Auto Increment|Auto increment to next sample number (00012346)"}));
-        QCOMPARE(statusWhenAsked, (QStringList{"Ready", "Images have been captured"}));
+        QCOMPARE(f->prompts.log,
+            (QStringList { "Take picture|Take picture now?",
+                "Auto Increment|Auto increment to next sample number (00012346)" }));
+        QCOMPARE(statusWhenAsked, (QStringList { "Ready", "Images have been captured" }));
         QVERIFY(mostlyColour(QImage(f->sampleFile("CLR_00012345_01.bmp")), Qt::green));
         QVERIFY(mostlyColour(QImage(f->sampleFile("BTM_00012345_01.bmp")), Qt::red));
-        QCOMPARE(f->launcher.commands, (QStringList{command("BTM_", "00012345"), command("CLR_", "00012345")}));
+        QCOMPARE(
+            f->launcher.commands, (QStringList { command("BTM_", "00012345"), command("CLR_", "00012345") }));
         auto* list = f->child<QListWidget>("lst_Captured");
         QCOMPARE(list->count(), 1);
         QCOMPARE(list->item(0)->text(), QString("00012345 captured at.... 12/8/26 4:05:09 PM"));
-        QCOMPARE(f->window->capturedSamples(), QStringList{"00012345"});
+        QCOMPARE(f->window->capturedSamples(), QStringList { "00012345" });
         QCOMPARE(f->window->capturedCount(), 1);
         QCOMPARE(f->camera.liveIndex(), 1);
         verifyWaiting();
@@ -78,15 +80,15 @@ private slots:
     {
         f->scans.add(WindowFixture::scan("00000099"));
         f->scans.add(WindowFixture::press("cmd_Exit"));
-        f->prompts.answers = {true, true, true, true, true, false};
+        f->prompts.answers = { true, true, true, true, true, false };
         openAndWaitForScans(2);
         QTRY_VERIFY(!f->window->isVisible());
-        QCOMPARE(f->window->capturedSamples(), (QStringList{"00000099", "00000100", "00000101"}));
+        QCOMPARE(f->window->capturedSamples(), (QStringList { "00000099", "00000100", "00000101" }));
         auto* list = f->child<QListWidget>("lst_Captured");
         QCOMPARE(list->count(), 3);
         for (int i = 0; i < 3; ++i)
             QVERIFY(list->item(i)->text().startsWith(f->window->capturedSamples()[i] + " captured at.... "));
-        for (const char* sample : {"00000099", "00000100", "00000101"}) {
+        for (const char* sample : { "00000099", "00000100", "00000101" }) {
             QVERIFY(QFileInfo::exists(f->sampleFile(QString("CLR_%1_01.bmp").arg(sample))));
             QVERIFY(QFileInfo::exists(f->sampleFile(QString("BTM_%1_01.bmp").arg(sample))));
         }
@@ -99,11 +101,11 @@ private slots:
     {
         f->open();
         f->window->scanDialog().setNumberText("00054321");
-        f->prompts.answers = {false};
+        f->prompts.answers = { false };
         QVERIFY(!f->window->AcceptSampleNumber());
         QVERIFY(f->child("cmd_capture")->isEnabled());
         // The colour camera is pulled out before the picture is taken.
-        f->camera.setSource(1, camera::CameraSource{"v4l2src device=/dev/video-imagemaker-missing"});
+        f->camera.setSource(1, camera::CameraSource { "v4l2src device=/dev/video-imagemaker-missing" });
         f->prompts.log.clear();
         f->child<QPushButton>("cmd_capture")->click();
         QVERIFY(f->prompts.log.isEmpty());
@@ -113,23 +115,24 @@ private slots:
         verifyWaiting("Capture failed: SaveStill: camera 1 (colour) failed: the camera was replaced");
         QVERIFY(!QFileInfo::exists(f->sampleFile("CLR_00054321_01.bmp")));
         // The conversions are launched all the same.
-        QCOMPARE(f->launcher.commands, (QStringList{command("BTM_", "00054321"), command("CLR_", "00054321")}));
+        QCOMPARE(
+            f->launcher.commands, (QStringList { command("BTM_", "00054321"), command("CLR_", "00054321") }));
     }
 
     void bottomView_savesBottomFirst_andStillConvertsBottomFirst()
     {
         f->open();
         f->window->scanDialog().setNumberText("00000555");
-        f->prompts.answers = {false};
+        f->prompts.answers = { false };
         f->window->AcceptSampleNumber();
         f->child<QPushButton>("cmd_View")->click();
         QCOMPARE(f->camera.liveIndex(), 0);
-        f->prompts.answers = {true};
+        f->prompts.answers = { true };
         f->child<QPushButton>("cmd_capture")->click();
         QVERIFY(mostlyColour(QImage(f->sampleFile("BTM_00000555_01.bmp")), Qt::red));
         QVERIFY(mostlyColour(QImage(f->sampleFile("CLR_00000555_01.bmp")), Qt::green));
         QVERIFY(QFileInfo(f->sampleFile("BTM_00000555_01.bmp")).lastModified()
-                <= QFileInfo(f->sampleFile("CLR_00000555_01.bmp")).lastModified());
+            <= QFileInfo(f->sampleFile("CLR_00000555_01.bmp")).lastModified());
         QCOMPARE(f->launcher.commands.first(), command("BTM_", "00000555"));
         QCOMPARE(f->camera.liveIndex(), 0);
         QCOMPARE(f->window->currentView(), QString("Bottom"));
@@ -167,12 +170,13 @@ private slots:
         blue.save(f->sampleFile("BTM_00000777_01.jpg"));
         bool staleShown = false;
         connect(f->window.get(), &Form_ImageMaker::pictureShown, this, [&] {
-            if (mostlyColour(f->picture("img_color"), Qt::blue) || mostlyColour(f->picture("img_bttm"), Qt::blue))
+            if (mostlyColour(f->picture("img_color"), Qt::blue)
+                || mostlyColour(f->picture("img_bttm"), Qt::blue))
                 staleShown = true;
         });
         f->scans.add(WindowFixture::press("cmd_Cancel"));
         f->window->scanDialog().setNumberText("00000777");
-        f->prompts.answers = {true, false};
+        f->prompts.answers = { true, false };
         QVERIFY(f->window->AcceptSampleNumber());
         f->child<QPushButton>("cmd_capture")->click();
         QTRY_VERIFY_WITH_TIMEOUT(mostlyColour(f->picture("img_color"), Qt::green), 10000);

@@ -10,7 +10,7 @@ class TestCaptureWindow : public QObject {
     void armWithoutCapture(const QString& number)
     {
         f->window->scanDialog().setNumberText(number);
-        f->prompts.answers = {false};
+        f->prompts.answers = { false };
         QVERIFY(!f->window->AcceptSampleNumber());
     }
 
@@ -43,7 +43,8 @@ private slots:
         QCOMPARE(f->child("img_color")->geometry(), QRect(168, 0, 137, 105));
         // Every control that takes the focus has a name for screen readers.
         for (QWidget* control : f->window->findChildren<QWidget*>())
-            if (control->focusPolicy() != Qt::NoFocus && control->isEnabled() && control->isVisibleTo(f->window.get()))
+            if (control->focusPolicy() != Qt::NoFocus && control->isEnabled()
+                && control->isVisibleTo(f->window.get()))
                 QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
     }
 
@@ -60,13 +61,13 @@ private slots:
         QCOMPARE(f->window->currentView(), QString("Bottom"));
         QCOMPARE(f->camera.liveIndex(), 0);
         QCOMPARE(view->icon().pixmap(90, 38).toImage().convertToFormat(QImage::Format_RGB32),
-                 colorFace.convertToFormat(QImage::Format_RGB32));
+            colorFace.convertToFormat(QImage::Format_RGB32));
         view->click();
         QCOMPARE(f->text("lbl_view"), QString("Color View"));
         QCOMPARE(f->camera.liveIndex(), 1);
         QCOMPARE(view->icon().pixmap(90, 38).toImage().convertToFormat(QImage::Format_RGB32),
-                 bottomFace.convertToFormat(QImage::Format_RGB32));
-        QCOMPARE(f->prompts.log, QStringList{"Take picture|Take picture now?"});
+            bottomFace.convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(f->prompts.log, QStringList { "Take picture|Take picture now?" });
     }
 
     void toggle_missingFace_isReportedAndTheViewStays()
@@ -98,7 +99,7 @@ private slots:
         QVERIFY(!f->child("cmd_Redo")->isHidden());
         QVERIFY(!f->child("cmd_Delete")->isHidden());
 
-        for (const QString& shortOne : {QString(""), QString("0000007")}) {
+        for (const QString& shortOne : { QString(""), QString("0000007") }) {
             f->window->ShowSampleImages(shortOne);
             QCOMPARE(f->text("lbl_Pictures"), QString("Last Image Taken"));
             QVERIFY(f->picture("img_bttm").isNull());
@@ -117,9 +118,9 @@ private slots:
 
     void cameraCheckFails_showsTheMessageAndDisablesCapture()
     {
-        f->camera.setSource(0, camera::CameraSource{"v4l2src device=/dev/video-imagemaker-missing"});
+        f->camera.setSource(0, camera::CameraSource { "v4l2src device=/dev/video-imagemaker-missing" });
         f->open();
-        QCOMPARE(f->prompts.log, QStringList{"ImageMaker|Unable to connect to any camera"});
+        QCOMPARE(f->prompts.log, QStringList { "ImageMaker|Unable to connect to any camera" });
         QVERIFY(!f->child("cmd_capture")->isEnabled());
         QCOMPARE(f->text("lbl_Status"), QString("Waiting..."));
     }
@@ -138,9 +139,12 @@ private slots:
     {
         QTest::addColumn<QString>("sample");
         QTest::addColumn<QString>("next");
-        QTest::newRow("plain") << "00012345" << "00012346";
-        QTest::newRow("carry") << "00000099" << "00000100";
-        QTest::newRow("wrap") << "99999999" << "00000000";
+        QTest::newRow("plain") << "00012345"
+                               << "00012346";
+        QTest::newRow("carry") << "00000099"
+                               << "00000100";
+        QTest::newRow("wrap") << "99999999"
+                              << "00000000";
     }
     void nextSampleNumber_carriesAndWraps()
     {
@@ -157,12 +161,12 @@ private slots:
     {
         const QLocale us(QLocale::English, QLocale::UnitedStates);
         QCOMPARE(Form_ImageMaker::generalDateText(QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9)), us),
-                 QString("12/8/26 4:05:09 PM"));
+            QString("12/8/26 4:05:09 PM"));
         QCOMPARE(Form_ImageMaker::generalDateText(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0)), us),
-                 QString("12/8/26"));
+            QString("12/8/26"));
         const QLocale de(QLocale::German, QLocale::Germany);
         QCOMPARE(Form_ImageMaker::generalDateText(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1)), de),
-                 QString("02.01.26 00:00:01"));
+            QString("02.01.26 00:00:01"));
     }
 };
 

@@ -67,7 +67,7 @@ private slots:
         QFETCH(int, width);
         QFETCH(int, height);
         writeBitmap(path("in.bmp"), width, height, Qt::red);
-        QCOMPARE(run({path("in.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        QCOMPARE(run({ path("in.bmp"), "-j", "--o", path("out.jpg") }), 0);
         QImageReader reader(path("out.jpg"));
         QCOMPARE(reader.format(), QByteArray("jpeg"));
         const QImage image = reader.read();
@@ -76,7 +76,7 @@ private slots:
         QVERIFY(jpeg.open(QIODevice::ReadOnly));
         // Start of frame 0 (baseline DCT) rather than progressive.
         QVERIFY(jpeg.readAll().contains(QByteArray("\xff\xc0", 2)));
-        verifyFolderHolds({"in.bmp", "out.jpg"});
+        verifyFolderHolds({ "in.bmp", "out.jpg" });
     }
 
     void convert_32bitBitmap_isRead()
@@ -84,7 +84,7 @@ private slots:
         QImage image(20, 10, QImage::Format_ARGB32);
         image.fill(Qt::blue);
         QVERIFY(image.save(path("in.bmp"), "BMP"));
-        QCOMPARE(run({path("in.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        QCOMPARE(run({ path("in.bmp"), "-j", "--o", path("out.jpg") }), 0);
         QVERIFY(mostlyColour(QImage(path("out.jpg")), Qt::blue));
     }
 
@@ -95,7 +95,7 @@ private slots:
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("old picture");
         old.close();
-        QCOMPARE(run({path("in.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        QCOMPARE(run({ path("in.bmp"), "-j", "--o", path("out.jpg") }), 0);
         QCOMPARE(QImage(path("out.jpg")).size(), QSize(64, 48));
     }
 
@@ -133,7 +133,7 @@ private slots:
             present << "in.bmp";
         }
         std::string message;
-        QVERIFY(run({path("in.bmp"), "-j", "--o", dest}, &message) != 0);
+        QVERIFY(run({ path("in.bmp"), "-j", "--o", dest }, &message) != 0);
         QCOMPARE(std::count(message.begin(), message.end(), '\n'), 1);
         verifyFolderHolds(present);
     }
@@ -144,11 +144,16 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("says");
-        QTest::newRow("link as destination") << "link" << "not a regular file";
-        QTest::newRow("FIFO as destination") << "fifo dest" << "not a regular file";
-        QTest::newRow("FIFO as source") << "fifo source" << "not a regular file";
-        QTest::newRow("30000 by 30000") << "huge" << "too large";
-        QTest::newRow("name too long for its temporary") << "long" << "too long";
+        QTest::newRow("link as destination") << "link"
+                                             << "not a regular file";
+        QTest::newRow("FIFO as destination") << "fifo dest"
+                                             << "not a regular file";
+        QTest::newRow("FIFO as source") << "fifo source"
+                                        << "not a regular file";
+        QTest::newRow("30000 by 30000") << "huge"
+                                        << "too large";
+        QTest::newRow("name too long for its temporary") << "long"
+                                                         << "too long";
     }
     void convert_refusesWhatItMustNotTouch()
     {
@@ -156,7 +161,7 @@ private slots:
         QFETCH(QString, says);
         QTemporaryDir outside;
         writeBitmap(path("in.bmp"), 16, 16);
-        QStringList present{"in.bmp"};
+        QStringList present { "in.bmp" };
         QString source = path("in.bmp");
         QString dest = path("out.jpg");
         if (kind == "link") {
@@ -187,7 +192,7 @@ private slots:
         std::string message;
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(run({source, "-j", "--o", dest}, &message) != 0);
+        QVERIFY(run({ source, "-j", "--o", dest }, &message) != 0);
         QVERIFY(timer.elapsed() < 5000);
         QVERIFY2(message.find(says.toStdString()) != std::string::npos, message.c_str());
         QCOMPARE(std::count(message.begin(), message.end(), '\n'), 1);
@@ -219,7 +224,7 @@ private slots:
         QVERIFY(top.open(QIODevice::WriteOnly | QIODevice::Truncate));
         top.write(file);
         top.close();
-        QCOMPARE(run({path("in.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        QCOMPARE(run({ path("in.bmp"), "-j", "--o", path("out.jpg") }), 0);
         const QImage jpeg(path("out.jpg"));
         QVERIFY(mostlyColour(jpeg.copy(0, 0, w, h / 2), Qt::red));
         QVERIFY(mostlyColour(jpeg.copy(0, h / 2, w, h / 2), Qt::blue));
@@ -238,28 +243,32 @@ private slots:
     {
         QFETCH(bool, retake);
         writeBitmap(path("in.bmp"), 64, 64, Qt::green);
-        QCOMPARE(run({path("in.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        QCOMPARE(run({ path("in.bmp"), "-j", "--o", path("out.jpg") }), 0);
         const QByteArray earlier = readAll(path("out.jpg"));
         writeBitmap(path("big.bmp"), 6000, 6000, Qt::red);
         // Replaced by a rename, as the camera writes its bitmaps.
         const auto replace = [this](const char* from) {
-            return ::rename(QFile::encodeName(path(from)).constData(), QFile::encodeName(path("in.bmp")).constData()) == 0;
+            return ::rename(QFile::encodeName(path(from)).constData(),
+                       QFile::encodeName(path("in.bmp")).constData())
+                == 0;
         };
         QVERIFY(replace("big.bmp"));
         const qint64 size = QFileInfo(path("in.bmp")).size();
 
         QProcess process;
-        process.start(IMAGEMAKER_CONVERTER_PATH, {path("in.bmp"), "-j", "--o", path("out.jpg")});
+        process.start(IMAGEMAKER_CONVERTER_PATH, { path("in.bmp"), "-j", "--o", path("out.jpg") });
         QVERIFY(process.waitForStarted());
         // Once it has read the bitmap, and while it encodes it.
         QFile io(QString("/proc/%1/io").arg(process.processId()));
-        QVERIFY(QTest::qWaitFor([&] {
-            io.open(QIODevice::ReadOnly);
-            const QByteArray text = io.readAll();
-            io.close();
-            const qsizetype at = text.indexOf("rchar: ");
-            return at >= 0 && text.mid(at + 7).split('\n').first().toLongLong() >= size;
-        }, 10000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                io.open(QIODevice::ReadOnly);
+                const QByteArray text = io.readAll();
+                io.close();
+                const qsizetype at = text.indexOf("rchar: ");
+                return at >= 0 && text.mid(at + 7).split('\n').first().toLongLong() >= size;
+            },
+            10000));
         QVERIFY(process.state() == QProcess::Running);
         if (retake) {
             writeBitmap(path("new.bmp"), 64, 64, Qt::blue);
@@ -273,7 +282,7 @@ private slots:
             QCOMPARE(readAll(path("out.jpg")), earlier);
         else
             QVERIFY(!QFileInfo::exists(path("out.jpg")));
-        verifyFolderHolds(retake ? QStringList{"in.bmp", "out.jpg"} : QStringList{"in.bmp"});
+        verifyFolderHolds(retake ? QStringList { "in.bmp", "out.jpg" } : QStringList { "in.bmp" });
     }
 
     void convert_leftoverTemporary_isReplacedNotPiledUp()
@@ -283,17 +292,17 @@ private slots:
         QVERIFY(left.open(QIODevice::WriteOnly));
         left.write("left by a converter that was killed");
         left.close();
-        QCOMPARE(run({path("in.bmp"), "-j", "--o", path("out.jpg")}), 0);
-        verifyFolderHolds({"in.bmp", "out.jpg"});
+        QCOMPARE(run({ path("in.bmp"), "-j", "--o", path("out.jpg") }), 0);
+        verifyFolderHolds({ "in.bmp", "out.jpg" });
     }
 
     void convert_wrongArguments_printUsage_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("none") << QStringList{};
-        QTest::newRow("no option") << QStringList{"a.bmp", "b.jpg"};
-        QTest::newRow("options swapped") << QStringList{"a.bmp", "--o", "-j", "b.jpg"};
-        QTest::newRow("extra") << QStringList{"a.bmp", "-j", "--o", "b.jpg", "c"};
+        QTest::newRow("none") << QStringList {};
+        QTest::newRow("no option") << QStringList { "a.bmp", "b.jpg" };
+        QTest::newRow("options swapped") << QStringList { "a.bmp", "--o", "-j", "b.jpg" };
+        QTest::newRow("extra") << QStringList { "a.bmp", "-j", "--o", "b.jpg", "c" };
     }
     void convert_wrongArguments_printUsage()
     {
@@ -307,11 +316,11 @@ private slots:
     {
         writeBitmap(path("in.bmp"), 120, 80);
         QProcess process;
-        process.start(IMAGEMAKER_CONVERTER_PATH, {path("in.bmp"), "-j", "--o", path("out.jpg")});
+        process.start(IMAGEMAKER_CONVERTER_PATH, { path("in.bmp"), "-j", "--o", path("out.jpg") });
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(QImage(path("out.jpg")).size(), QSize(120, 80));
-        process.start(IMAGEMAKER_CONVERTER_PATH, {path("missing.bmp"), "-j", "--o", path("x.jpg")});
+        process.start(IMAGEMAKER_CONVERTER_PATH, { path("missing.bmp"), "-j", "--o", path("x.jpg") });
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(process.readAllStandardError().contains("missing.bmp"));
@@ -322,22 +331,22 @@ private slots:
     void binary_underFileSizeLimit_failsAndKeepsTheEarlierJpeg()
     {
         writeBitmap(path("small.bmp"), 64, 48);
-        QCOMPARE(run({path("small.bmp"), "-j", "--o", path("out.jpg")}), 0);
+        QCOMPARE(run({ path("small.bmp"), "-j", "--o", path("out.jpg") }), 0);
         const QByteArray earlier = readAll(path("out.jpg"));
         writeBitmap(path("big.bmp"), 1280, 720);
 
         QProcess process;
         process.setChildProcessModifier([] {
-            const rlimit limit{8192, 8192};
+            const rlimit limit { 8192, 8192 };
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
-        process.start(IMAGEMAKER_CONVERTER_PATH, {path("big.bmp"), "-j", "--o", path("out.jpg")});
+        process.start(IMAGEMAKER_CONVERTER_PATH, { path("big.bmp"), "-j", "--o", path("out.jpg") });
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(process.readAllStandardError().contains("cannot write"));
         QCOMPARE(readAll(path("out.jpg")), earlier);
-        verifyFolderHolds({"small.bmp", "big.bmp", "out.jpg"});
+        verifyFolderHolds({ "small.bmp", "big.bmp", "out.jpg" });
     }
 };
 

@@ -17,8 +17,8 @@ using namespace image_store;
 class TestImageStore : public QObject {
     Q_OBJECT
     TempShare share;
-    SpawnLauncher launcher{share.map()};
-    ImageStore store{share.map(), launcher};
+    SpawnLauncher launcher { share.map() };
+    ImageStore store { share.map(), launcher };
 
     QString dir() const { return QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\"); }
 
@@ -27,15 +27,15 @@ private slots:
     {
         QCOMPARE(store.sampleImageDirectory(), dir());
         QCOMPARE(store.softwareDirectory(),
-                 QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SOFTWARE\\QORVEL\\Lens_Desk\\"));
+            QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SOFTWARE\\QORVEL\\Lens_Desk\\"));
         QCOMPARE(store.imagePath(ColorPrefix, "00012345", BmpExtension), dir() + "CLR_00012345_01.bmp");
         QCOMPARE(store.imagePath(BottomPrefix, "00012345", JpgExtension), dir() + "BTM_00012345_01.jpg");
         QCOMPARE(store.buttonFacePath("Color"), store.softwareDirectory() + "bt_vw_Color.jpg");
         QCOMPARE(store.buttonFacePath("Bottom"), store.softwareDirectory() + "bt_vw_Bottom.jpg");
         // Byte for byte: single blanks, nothing quoted.
         QCOMPARE(store.converterCommand(ColorPrefix, "00012345"),
-                 dir() + "imgconv32\\imgcon32.exe " + dir() + "CLR_00012345_01.bmp -j --o " + dir()
-                     + "CLR_00012345_01.jpg");
+            dir() + "imgconv32\\imgcon32.exe " + dir() + "CLR_00012345_01.bmp -j --o " + dir()
+                + "CLR_00012345_01.jpg");
         // Leading zeros are significant; nothing is padded here.
         QCOMPARE(store.imagePath(ColorPrefix, "12345", BmpExtension), dir() + "CLR_12345_01.bmp");
     }
@@ -43,7 +43,8 @@ private slots:
     void shareMap_mapsPathsUnderTheMountPoint()
     {
         const ShareMap map("labfs01", "/mnt/labfs01/");
-        QCOMPARE(map.toLocal("\\\\labfs01\\virtual_directories\\a.bmp"), QString("/mnt/labfs01/virtual_directories/a.bmp"));
+        QCOMPARE(map.toLocal("\\\\labfs01\\virtual_directories\\a.bmp"),
+            QString("/mnt/labfs01/virtual_directories/a.bmp"));
         QCOMPARE(map.toLocal("\\\\LABFS01\\x\\y\\"), QString("/mnt/labfs01/x/y"));
     }
 
@@ -83,11 +84,13 @@ private slots:
         QFile::remove(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
         SpawnLauncher bareLauncher(bare.map());
         ImageStore bareStore(bare.map(), bareLauncher);
-        QVERIFY_THROWS_EXCEPTION(LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
+        QVERIFY_THROWS_EXCEPTION(
+            LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
         QFile text(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.close();
-        QVERIFY_THROWS_EXCEPTION(LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
+        QVERIFY_THROWS_EXCEPTION(
+            LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
     }
 
     void launcher_reportsHowEachProcessEnded()
@@ -95,7 +98,7 @@ private slots:
         QTemporaryDir dir;
         std::map<QString, ProcessEnd> ends;
         int scripts = 0;
-        for (const char* body : {"exit 0", "exit 3", "kill -9 $$"}) {
+        for (const char* body : { "exit 0", "exit 3", "kill -9 $$" }) {
             const QString script = dir.filePath(QString::number(++scripts));
             QFile file(script);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -134,7 +137,8 @@ private slots:
 
     void deleteJpegs_removesBothJpegsAndKeepsBitmaps()
     {
-        for (const char* name : {"CLR_00000001_01.jpg", "BTM_00000001_01.jpg", "CLR_00000001_01.bmp", "BTM_00000001_01.bmp"}) {
+        for (const char* name :
+            { "CLR_00000001_01.jpg", "BTM_00000001_01.jpg", "CLR_00000001_01.bmp", "BTM_00000001_01.bmp" }) {
             QFile f(share.sampleFile(name));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
@@ -158,7 +162,7 @@ private slots:
     {
         const QString color = share.sampleFile("CLR_00000002_01.jpg");
         const QString bottom = share.sampleFile("BTM_00000002_01.jpg");
-        for (const QString& name : {color, bottom}) {
+        for (const QString& name : { color, bottom }) {
             QFile f(name);
             QVERIFY(f.open(QIODevice::WriteOnly));
         }

@@ -13,13 +13,12 @@ class TestReviewActions : public QObject {
         f->scans.add(WindowFixture::press("cmd_Cancel"));
         const int before = f->scans.handled();
         f->window->scanDialog().setNumberText(sample);
-        f->prompts.answers = {false, false};
+        f->prompts.answers = { false, false };
         f->window->AcceptSampleNumber();
         // Done when this take's JPEGs are in the panel; an earlier take's
         // JPEGs of the same sample exist before the converters finish.
         QStringList shown;
-        const QMetaObject::Connection watch = connect(
-            f->window.get(), &Form_ImageMaker::pictureShown, this,
+        const QMetaObject::Connection watch = connect(f->window.get(), &Form_ImageMaker::pictureShown, this,
             [&](const QString& prefix, const QString& s) { shown << prefix + s; });
         f->child<QPushButton>("cmd_capture")->click();
         QTRY_COMPARE(f->scans.handled(), before + 1);
@@ -96,13 +95,13 @@ private slots:
                                << QString::number(f->child("cmd_Redo")->isHidden())
                                << QString::number(f->child("cmd_Delete")->isHidden());
         };
-        f->prompts.answers = {true, false};
+        f->prompts.answers = { true, false };
         f->scans.add(WindowFixture::press("cmd_Cancel"));
         altKey(Qt::Key_R);
         QTRY_COMPARE(f->prompts.log.count("Take picture|Take picture now?"), 3);
-        QCOMPARE(stateWhenAsked, (QStringList{"Ready", " Current sample in view : 00000010", "1", "1"}));
+        QCOMPARE(stateWhenAsked, (QStringList { "Ready", " Current sample in view : 00000010", "1", "1" }));
         QTRY_VERIFY(QFileInfo(f->sampleFile("CLR_00000010_01.bmp")).lastModified() > before);
-        QCOMPARE(f->window->capturedSamples(), (QStringList{"00000010", "00000020", "00000010"}));
+        QCOMPARE(f->window->capturedSamples(), (QStringList { "00000010", "00000020", "00000010" }));
     }
 
     void delete_removesJpegsOnly_andChangesNothingElse()

@@ -39,7 +39,7 @@ private slots:
         QCOMPARE(button("cmd_Ok")->text(), QString("&OK"));
         QCOMPARE(button("cmd_Cancel")->text(), QString("&Cancel"));
         QCOMPARE(button("cmd_Exit")->text(), QString("E&xit"));
-        for (const char* name : {"cmd_Ok", "cmd_Cancel", "cmd_Exit"})
+        for (const char* name : { "cmd_Ok", "cmd_Cancel", "cmd_Exit" })
             QVERIFY(!button(name)->isDefault());
         showDialog();
         QTest::keyClick(focused(), Qt::Key_Tab);

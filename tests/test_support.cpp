@@ -11,15 +11,18 @@
 
 #include "artwork.h"
 
-TempShare::TempShare() : m_map(QStringLiteral("labfs01"), m_dir.path())
+TempShare::TempShare()
+    : m_map(QStringLiteral("labfs01"), m_dir.path())
 {
     QDir().mkpath(samplesFolder() + QStringLiteral("/imgconv32"));
     QDir().mkpath(softwareFolder());
     const QString converter = samplesFolder() + QStringLiteral("/imgconv32/imgcon32.exe");
     QFile::copy(QStringLiteral(IMAGEMAKER_CONVERTER_PATH), converter);
     QFile::setPermissions(converter, QFile::permissions(converter) | QFile::ExeOwner);
-    artwork::viewButtonFace(QStringLiteral("Color")).save(softwareFolder() + QStringLiteral("/bt_vw_Color.jpg"));
-    artwork::viewButtonFace(QStringLiteral("Bottom")).save(softwareFolder() + QStringLiteral("/bt_vw_Bottom.jpg"));
+    artwork::viewButtonFace(QStringLiteral("Color"))
+        .save(softwareFolder() + QStringLiteral("/bt_vw_Color.jpg"));
+    artwork::viewButtonFace(QStringLiteral("Bottom"))
+        .save(softwareFolder() + QStringLiteral("/bt_vw_Bottom.jpg"));
 }
 
 QString TempShare::samplesFolder() const
@@ -69,10 +72,11 @@ Answer ScriptedPrompts::askYesNo(QWidget*, const QString& text, const QString& t
         return {};
     const bool answer = answers.front();
     answers.pop_front();
-    return {answer, {}};
+    return { answer, {} };
 }
 
-ModalScript::ModalScript(const char* className) : m_className(className)
+ModalScript::ModalScript(const char* className)
+    : m_className(className)
 {
     startTimer(5);
 }
@@ -107,7 +111,7 @@ void ModalScript::closeIfLeftUnanswered(QWidget* modal)
     if (m_unansweredFor.elapsed() < UnansweredLimitMs)
         return;
     qWarning("%s left open %d s with no scripted action left for it; closing it", m_className.constData(),
-             UnansweredLimitMs / 1000);
+        UnansweredLimitMs / 1000);
     m_unanswered = nullptr;
     modal->close();
 }

@@ -41,8 +41,8 @@ public:
     void showMessage(QWidget* parent, const QString& text, const QString& title = {}) override;
     Answer askYesNo(QWidget* parent, const QString& text, const QString& title = {}) override;
 
-    std::deque<bool> answers;       // next Yes/No answers; No when none is left
-    std::function<void()> onAsk;    // runs before each answer
+    std::deque<bool> answers; // next Yes/No answers; No when none is left
+    std::function<void()> onAsk; // runs before each answer
     QStringList log;
 };
 

@@ -13,7 +13,10 @@
 // Records each command line and hands it on to the real launcher.
 class RecordingLauncher final : public image_store::ProcessLauncher {
 public:
-    explicit RecordingLauncher(const image_store::ShareMap& share) : m_real(share) {}
+    explicit RecordingLauncher(const image_store::ShareMap& share)
+        : m_real(share)
+    {
+    }
     void start(const QString& commandLine, int windowStyle, Finished finished) override
     {
         commands << commandLine;
@@ -35,14 +38,15 @@ inline std::string solidSource(const char* pattern)
 // share with the real converter, and scripted message boxes.
 struct WindowFixture {
     TempShare share;
-    RecordingLauncher launcher{share.map()};
-    image_store::ImageStore store{share.map(), launcher};
-    camera::GstCamera camera{{camera::CameraSource{solidSource("red")}, camera::CameraSource{solidSource("green")}},
-                             share.map()};
+    RecordingLauncher launcher { share.map() };
+    image_store::ImageStore store { share.map(), launcher };
+    camera::GstCamera camera { { camera::CameraSource { solidSource("red") },
+                                   camera::CameraSource { solidSource("green") } },
+        share.map() };
     // What the window calls; a test may put a fault-injecting layer here.
     camera::CameraDispatch* dispatch = &camera;
     ScriptedPrompts prompts;
-    ModalScript scans{"Frm_Wo"};
+    ModalScript scans { "Frm_Wo" };
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
     std::unique_ptr<Form_ImageMaker> window;
 
@@ -57,7 +61,7 @@ struct WindowFixture {
     void open()
     {
         window = std::make_unique<Form_ImageMaker>(
-            CaptureWindowServices{*dispatch, store, prompts, [this] { return now; }});
+            CaptureWindowServices { *dispatch, store, prompts, [this] { return now; } });
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));

@@ -24,7 +24,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "make_share_art: cannot create %s\n", argv[1]);
         return 1;
     }
-    for (const QString& view : {QStringLiteral("Color"), QStringLiteral("Bottom")}) {
+    for (const QString& view : { QStringLiteral("Color"), QStringLiteral("Bottom") }) {
         const QString path = folder + QStringLiteral("/bt_vw_") + view + QStringLiteral(".jpg");
         if (!artwork::viewButtonFace(view).save(path, "JPG", 95)) {
             std::fprintf(stderr, "make_share_art: cannot write %s\n", qPrintable(path));

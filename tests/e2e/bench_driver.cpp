@@ -31,7 +31,8 @@ void replaceFile(const QString& path, const QByteArray& content)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
         throw DriverError(QStringLiteral("cannot write ") + path + QStringLiteral(": ") + file.errorString());
-    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    QFile::setPermissions(
+        path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
 }
 } // namespace
 
@@ -54,11 +55,12 @@ QString Desktop::xdotool(const QStringList& args, bool mayFail) const
     if (!process.waitForFinished(XdotoolTimeoutMs)) {
         process.kill();
         process.waitForFinished();
-        throw DriverError(QStringLiteral("xdotool ") + args.join(QLatin1Char(' ')) + QStringLiteral(" did not finish"));
+        throw DriverError(
+            QStringLiteral("xdotool ") + args.join(QLatin1Char(' ')) + QStringLiteral(" did not finish"));
     }
     if (process.exitStatus() != QProcess::NormalExit || (process.exitCode() != 0 && !mayFail))
-        throw DriverError(QStringLiteral("xdotool ") + args.join(QLatin1Char(' ')) + QStringLiteral(" failed: ")
-                          + QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
+        throw DriverError(QStringLiteral("xdotool ") + args.join(QLatin1Char(' '))
+            + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
     QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
     if (out.endsWith(QLatin1Char('\n')))
         out.chop(1);
@@ -67,15 +69,17 @@ QString Desktop::xdotool(const QStringList& args, bool mayFail) const
 
 QStringList Desktop::windows(const QString& title) const
 {
-    return xdotool({"search", "--onlyvisible", "--name", pattern(title)}, true).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return xdotool({ "search", "--onlyvisible", "--name", pattern(title) }, true)
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QStringList Desktop::visibleTitles() const
 {
     QStringList titles;
-    const QStringList ids = xdotool({"search", "--onlyvisible", "--name", "."}, true).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList ids = xdotool({ "search", "--onlyvisible", "--name", "." }, true)
+                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString& id : ids)
-        titles << xdotool({"getwindowname", id}, true);
+        titles << xdotool({ "getwindowname", id }, true);
     return titles;
 }
 
@@ -83,9 +87,9 @@ QString Desktop::waitForWindow(const QString& title, int timeoutMs) const
 {
     QStringList found;
     if (!waitUntil([&] { return !(found = windows(title)).isEmpty(); }, timeoutMs))
-        throw DriverError(QStringLiteral("no window \"") + title + QStringLiteral("\" within ") + QString::number(timeoutMs)
-                          + QStringLiteral(" ms; visible: \"") + visibleTitles().join(QStringLiteral("\", \""))
-                          + QLatin1Char('"'));
+        throw DriverError(QStringLiteral("no window \"") + title + QStringLiteral("\" within ")
+            + QString::number(timeoutMs) + QStringLiteral(" ms; visible: \"")
+            + visibleTitles().join(QStringLiteral("\", \"")) + QLatin1Char('"'));
     return found.first();
 }
 
@@ -93,14 +97,14 @@ void Desktop::waitUntilGone(const QString& title, int timeoutMs) const
 {
     if (!waitUntil([&] { return windows(title).isEmpty(); }, timeoutMs))
         throw DriverError(QStringLiteral("window \"") + title + QStringLiteral("\" still open after ")
-                          + QString::number(timeoutMs) + QStringLiteral(" ms"));
+            + QString::number(timeoutMs) + QStringLiteral(" ms"));
 }
 
 QString Desktop::focus(const QString& title) const
 {
     const QString id = waitForWindow(title);
-    xdotool({"windowfocus", "--sync", id});
-    if (xdotool({"getwindowfocus"}) != id)
+    xdotool({ "windowfocus", "--sync", id });
+    if (xdotool({ "getwindowfocus" }) != id)
         throw DriverError(QStringLiteral("could not focus \"") + title + QLatin1Char('"'));
     return id;
 }
@@ -108,19 +112,19 @@ QString Desktop::focus(const QString& title) const
 void Desktop::key(const QString& title, const QString& keys) const
 {
     focus(title);
-    xdotool({"key", "--clearmodifiers", keys});
+    xdotool({ "key", "--clearmodifiers", keys });
 }
 
 void Desktop::type(const QString& title, const QString& text) const
 {
     focus(title);
-    xdotool({"type", "--delay", "12", text});
+    xdotool({ "type", "--delay", "12", text });
 }
 
 void Desktop::scan(const QString& number) const
 {
     type(ScanTitle, number);
-    xdotool({"key", "Return"});
+    xdotool({ "key", "Return" });
     waitUntilGone(ScanTitle);
 }
 
@@ -128,7 +132,7 @@ void Desktop::scanInto(const QString& title, const QString& digits) const
 {
     focus(title);
     // One call with keysyms: chained "type" and "key" calls lose the Enter.
-    QStringList keys{"key", "--delay", "0"};
+    QStringList keys { "key", "--delay", "0" };
     for (const QChar digit : digits)
         keys << QString(digit);
     xdotool(keys << "Return");
@@ -137,9 +141,9 @@ void Desktop::scanInto(const QString& title, const QString& digits) const
 void Desktop::hold(const QString& title, const QString& key, int ms) const
 {
     focus(title);
-    xdotool({"keydown", key});
-    xdotool({"sleep", QString::number(ms / 1000.0, 'f', 3)});
-    xdotool({"keyup", key});
+    xdotool({ "keydown", key });
+    xdotool({ "sleep", QString::number(ms / 1000.0, 'f', 3) });
+    xdotool({ "keyup", key });
 }
 
 void Desktop::answer(const QString& title, bool yes) const
@@ -151,8 +155,8 @@ void Desktop::answer(const QString& title, bool yes) const
 void Desktop::doubleClick(const QString& title, QPoint at) const
 {
     const QString id = focus(title);
-    xdotool({"mousemove", "--sync", "--window", id, QString::number(at.x()), QString::number(at.y())});
-    xdotool({"click", "--repeat", "2", "--delay", "60", "1"});
+    xdotool({ "mousemove", "--sync", "--window", id, QString::number(at.x()), QString::number(at.y()) });
+    xdotool({ "click", "--repeat", "2", "--delay", "60", "1" });
 }
 
 QImage Desktop::screenshot() const
@@ -161,7 +165,7 @@ QImage Desktop::screenshot() const
     if (!file.open())
         throw DriverError(QStringLiteral("cannot make a file for the screenshot"));
     QProcess import;
-    import.start(QStringLiteral("import"), {"-window", "root", file.fileName()});
+    import.start(QStringLiteral("import"), { "-window", "root", file.fileName() });
     if (!import.waitForFinished(XdotoolTimeoutMs) || import.exitCode() != 0)
         throw DriverError(QStringLiteral("import -window root failed"));
     return QImage(file.fileName());
@@ -182,7 +186,8 @@ Program::Program(QStringList wrapper)
     const QString program = wrapper.takeFirst();
     m_process.start(program, wrapper);
     if (!m_process.waitForStarted(10000))
-        throw DriverError(QStringLiteral("cannot start ") + program + QStringLiteral(": ") + m_process.errorString());
+        throw DriverError(
+            QStringLiteral("cannot start ") + program + QStringLiteral(": ") + m_process.errorString());
 }
 
 Program::~Program()
@@ -219,8 +224,9 @@ void Share::reset()
 {
     QDir folder(samplesFolder());
     folder.mkpath(QStringLiteral("imgconv32"));
-    QFile::setPermissions(samplesFolder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                              | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(samplesFolder(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+            | QFile::ReadOther | QFile::ExeOther);
     static const QRegularExpression ours(QStringLiteral("^\\.?(CLR|BTM)_7\\d{7}_01\\.(bmp|jpg)"));
     for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
         if (ours.match(name).hasMatch())
@@ -267,7 +273,8 @@ Bitmap readBitmap(const QString& path)
     if (header.size() < 30 || !header.startsWith("BM"))
         return bitmap;
     bitmap.isBmp = true;
-    bitmap.bitsPerPixel = static_cast<unsigned char>(header[28]) | (static_cast<unsigned char>(header[29]) << 8);
+    bitmap.bitsPerPixel
+        = static_cast<unsigned char>(header[28]) | (static_cast<unsigned char>(header[29]) << 8);
     bitmap.image = QImage(path, "BMP");
     return bitmap;
 }
@@ -278,7 +285,7 @@ bool showsBottomCamera(const QImage& image)
         return false;
     const int w = image.width(), h = image.height();
     // Away from the caption at the bottom left; the ball may hide one point.
-    const QPoint points[] = {{10, 10}, {w / 2, 10}, {w - 10, 10}, {w - 10, h / 2}};
+    const QPoint points[] = { { 10, 10 }, { w / 2, 10 }, { w - 10, 10 }, { w - 10, h / 2 } };
     int background = 0;
     for (const QPoint& p : points)
         background += near(image.pixel(p), 0x20, 0x30, 0x40) ? 1 : 0;
@@ -290,8 +297,8 @@ bool showsColourCamera(const QImage& image)
     if (image.isNull())
         return false;
     // The seven bars of the upper part, left to right.
-    static const int bars[7][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
-                                   {255, 0, 255},   {255, 0, 0},   {0, 0, 255}};
+    static const int bars[7][3] = { { 255, 255, 255 }, { 255, 255, 0 }, { 0, 255, 255 }, { 0, 255, 0 },
+        { 255, 0, 255 }, { 255, 0, 0 }, { 0, 0, 255 } };
     for (int i = 0; i < 7; ++i) {
         const int x = (2 * i + 1) * image.width() / 14;
         if (!near(image.pixel(x, image.height() / 3), bars[i][0], bars[i][1], bars[i][2]))

@@ -20,7 +20,8 @@ namespace e2e {
 class DriverError : public std::runtime_error {
 public:
     // Also printed: QtTest reports an escaping exception without its text.
-    explicit DriverError(const QString& message) : std::runtime_error(message.toStdString())
+    explicit DriverError(const QString& message)
+        : std::runtime_error(message.toStdString())
     {
         qWarning("%s", what());
     }

@@ -18,7 +18,7 @@ inline void verifyTake(const QString& sample)
     QCOMPARE(bottom.bitsPerPixel, 24);
     QVERIFY2(showsColourCamera(colour.image) && !showsBottomCamera(colour.image), qPrintable(sample));
     QVERIFY2(showsBottomCamera(bottom.image) && !showsColourCamera(bottom.image), qPrintable(sample));
-    for (const char* prefix : {"CLR_", "BTM_"}) {
+    for (const char* prefix : { "CLR_", "BTM_" }) {
         const QString jpeg = Share::file(prefix + sample + "_01.jpg");
         QVERIFY2(waitUntil([&] { return isJpeg(jpeg); }, 10000), qPrintable(jpeg));
     }

@@ -27,7 +27,8 @@ class TestBenchFaults : public QObject {
         try {
             desk.waitForWindow(ScanTitle);
         } catch (const DriverError&) {
-            qWarning("program %s: %s", program->running() ? "running" : "ended", qPrintable(program->output()));
+            qWarning(
+                "program %s: %s", program->running() ? "running" : "ended", qPrintable(program->output()));
             throw;
         }
     }
@@ -44,7 +45,7 @@ class TestBenchFaults : public QObject {
     void verifySettledWaiting()
     {
         QTest::qWait(1500);
-        QCOMPARE(desk.visibleTitles(), QStringList{MainTitle});
+        QCOMPARE(desk.visibleTitles(), QStringList { MainTitle });
         QVERIFY(program->running());
     }
     struct Take {
@@ -53,8 +54,8 @@ class TestBenchFaults : public QObject {
     };
     static Take read(const QString& sample)
     {
-        return {Share::read("CLR_" + sample + "_01.bmp"), Share::read("BTM_" + sample + "_01.bmp"),
-                Share::read("CLR_" + sample + "_01.jpg"), Share::read("BTM_" + sample + "_01.jpg")};
+        return { Share::read("CLR_" + sample + "_01.bmp"), Share::read("BTM_" + sample + "_01.bmp"),
+            Share::read("CLR_" + sample + "_01.jpg"), Share::read("BTM_" + sample + "_01.jpg") };
     }
 
 private slots:
@@ -144,7 +145,7 @@ private slots:
         const Take earlier = read("70000071");
 
         // A 720p bitmap is 2.7 MB; a JPEG is well under the limit.
-        start({"prlimit", "--fsize=1000000", "--"});
+        start({ "prlimit", "--fsize=1000000", "--" });
         desk.scan("70000071");
         desk.answer(TakeTitle, true);
         verifySettledWaiting();
@@ -166,15 +167,16 @@ private slots:
         // the unprivileged "nobody", provided it can reach the share at all.
         QStringList wrapper;
         if (::geteuid() == 0) {
-            wrapper = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+            wrapper = QStringList { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--" };
             QProcess probe;
-            probe.start(wrapper.first(), wrapper.mid(1) + QStringList{"test", "-x", Share::converter()});
+            probe.start(wrapper.first(), wrapper.mid(1) + QStringList { "test", "-x", Share::converter() });
             QVERIFY(probe.waitForFinished(10000));
             if (probe.exitCode() != 0)
                 QSKIP("the share's folders cannot be reached as nobody from this checkout");
         }
-        QVERIFY(QFile::setPermissions(Share::samplesFolder(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
-                                                                  | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(Share::samplesFolder(),
+            QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                | QFile::ExeOther));
         start(wrapper);
         desk.scan("70000091");
         desk.answer(TakeTitle, true);
@@ -188,8 +190,8 @@ private slots:
         QTemporaryDir gate;
         const QString release = gate.filePath("release");
         Share::installConverter("#!/bin/sh\ni=0\nwhile [ ! -e '" + release.toUtf8()
-                                + "' ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done\nexec '"
-                                + Share::installedConverter().toUtf8() + "' \"$@\"\n");
+            + "' ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done\nexec '"
+            + Share::installedConverter().toUtf8() + "' \"$@\"\n");
         start();
         take("70000081");
         desk.key(ScanTitle, "alt+c");

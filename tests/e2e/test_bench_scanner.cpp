@@ -16,7 +16,10 @@ class TestBenchScanner : public QObject {
     Desktop desk;
     std::unique_ptr<Program> program;
 
-    static bool taken(const QString& sample) { return QFileInfo::exists(Share::file("CLR_" + sample + "_01.bmp")); }
+    static bool taken(const QString& sample)
+    {
+        return QFileInfo::exists(Share::file("CLR_" + sample + "_01.bmp"));
+    }
 
 private slots:
     void init()

@@ -21,7 +21,8 @@ class TestBenchSession : public QObject {
         try {
             desk.waitForWindow(MainTitle);
         } catch (const DriverError&) {
-            qWarning("program %s: %s", program->running() ? "running" : "ended", qPrintable(program->output()));
+            qWarning(
+                "program %s: %s", program->running() ? "running" : "ended", qPrintable(program->output()));
             throw;
         }
     }
@@ -72,7 +73,7 @@ private slots:
     void retakeThroughTheHistory_writesTheFirstSampleAgain()
     {
         start();
-        for (const char* sample : {"70000011", "70000012"}) {
+        for (const char* sample : { "70000011", "70000012" }) {
             desk.scan(sample);
             desk.answer(TakeTitle, true);
             desk.answer(IncrementTitle, false);
@@ -110,15 +111,17 @@ private slots:
         desk.waitUntilGone(ScanTitle);
 
         desk.key(MainTitle, "alt+d");
-        QVERIFY(waitUntil([] {
-            return !QFileInfo::exists(Share::file("CLR_70000021_01.jpg"))
-                && !QFileInfo::exists(Share::file("BTM_70000021_01.jpg"));
-        }, 5000));
+        QVERIFY(waitUntil(
+            [] {
+                return !QFileInfo::exists(Share::file("CLR_70000021_01.jpg"))
+                    && !QFileInfo::exists(Share::file("BTM_70000021_01.jpg"));
+            },
+            5000));
         QVERIFY(readBitmap(Share::file("CLR_70000021_01.bmp")).isBmp);
         QVERIFY(readBitmap(Share::file("BTM_70000021_01.bmp")).isBmp);
         // No question, no message: only the main window is up.
         QTest::qWait(300);
-        QCOMPARE(desk.visibleTitles(), QStringList{MainTitle});
+        QCOMPARE(desk.visibleTitles(), QStringList { MainTitle });
         QVERIFY(program->running());
     }
 };
