@@ -239,6 +239,7 @@ void GstCamera::attachView(LiveView* view)
     if (m_view) {
         m_view->setMirrored(m_mirror);
         m_view->setStretched(m_stretch);
+        m_view->setFrozen(!m_viewEnabled.load());
     }
 }
 
@@ -276,6 +277,8 @@ std::int32_t GstCamera::startControl()
 void GstCamera::setStartupSwitch(std::int32_t value)
 {
     m_viewEnabled = value != 0;
+    if (m_view)
+        m_view->setFrozen(!m_viewEnabled.load());
 }
 
 bool GstCamera::start(Camera& camera)

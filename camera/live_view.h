@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 
 namespace camera {
@@ -17,6 +18,14 @@ public:
     // How many frames it has been given; tests and benchmarks read it.
     quint64 framesShown() const { return m_framesShown; }
 
+    // True while "Camera disconnected" is shown over the last frame: no
+    // frame came for longer than StallMs.
+    bool showsDisconnected() const { return m_disconnected; }
+    static constexpr int StallMs = 1000;
+
+    // A view frozen on purpose gets no frames and is not disconnected.
+    void setFrozen(bool frozen);
+
     void setMirrored(bool mirrored);
     void setStretched(bool stretched);
 
@@ -25,6 +34,9 @@ protected:
 
 private:
     QImage m_frame;
+    QTimer m_stall;
+    bool m_disconnected = false;
+    bool m_frozen = false;
     quint64 m_framesShown = 0;
     bool m_mirrored = false;
     bool m_stretched = false;

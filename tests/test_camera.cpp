@@ -322,8 +322,30 @@ private slots:
         live.StartupSwitch(0);
         QTest::qWait(100);
         const quint64 frozen = view.framesShown();
-        QTest::qWait(200);
+        QTest::qWait(LiveView::StallMs + 200);
         QCOMPARE(view.framesShown(), frozen);
+        // Frozen on purpose is not a camera gone.
+        QVERIFY(!view.showsDisconnected());
+    }
+
+    void liveView_saysCameraDisconnectedWhenFramesStop_andClearsItWhenTheyReturn()
+    {
+        GstCamera cam(
+            { CameraSource {
+                  "videotestsrc is-live=true num-buffers=10 pattern=red ! video/x-raw,width=32,height=32" },
+                CameraSource { solid("green", 32, 32) } },
+            share.map());
+        LiveView view;
+        view.resize(321, 241);
+        cam.attachView(&view);
+        LiveCamera live(cam);
+        QVERIFY(live.SelectCamera(0) != 0);
+        QVERIFY(!view.showsDisconnected());
+        QTRY_VERIFY_WITH_TIMEOUT(view.showsDisconnected(), 3000);
+        // The last picture stays under the words.
+        QVERIFY(mostlyColour(view.frame(), Qt::red));
+        QVERIFY(live.SelectCamera(1) != 0);
+        QTRY_VERIFY(!view.showsDisconnected());
     }
 };
 
