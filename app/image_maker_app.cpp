@@ -19,9 +19,11 @@ int runImageMaker(int argc, char** argv)
     QApplication::setApplicationName(ApplicationTitle);
 
     const image_store::ShareMap share = image_store::ShareMap::fromBuild();
+    image_store::ShareWorker shareWorker;
     image_store::SpawnLauncher launcher(share);
-    image_store::ImageStore store(share, launcher);
+    image_store::ImageStore store(share, launcher, shareWorker);
     camera::GstCamera camera(camera::GstCamera::buildSources(), share);
+    camera.writeStillsOn(&shareWorker);
     MessageBoxPrompts prompts;
 
     Form_ImageMaker window(CaptureWindowServices { camera, store, prompts });

@@ -2,6 +2,7 @@
 
 #include "camera_control.h"
 #include "image_store.h"
+#include "share_worker.h"
 
 #include <QFile>
 
@@ -99,6 +100,12 @@ void writeBitmapFile(const QString& localPath, const uchar* bgrx, int width, int
     }
     if (::close(fd) != 0 && error == 0)
         error = errno;
+    // A capture that gave up on a hung server was told it failed: its still
+    // must not appear once the server answers again.
+    if (error == 0 && image_store::ShareWorker::abandoned()) {
+        ::unlink(temp.constData());
+        throw CameraError("Gave up writing " + localPath.toStdString() + ": the file server did not answer");
+    }
     if (error == 0 && ::rename(temp.constData(), target.constData()) != 0)
         error = errno;
     if (error != 0) {

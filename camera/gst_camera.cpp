@@ -5,6 +5,7 @@
 #include "camera_log.h"
 #include "live_view.h"
 #include "share_path.h"
+#include "share_worker.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -413,7 +414,15 @@ void GstCamera::saveStill(
     const QImage frame = imageOf(sample);
     if (frame.isNull())
         throw CameraError("SaveStill: " + cameraName(live) + " delivered a picture that cannot be read");
-    writeBitmapFile(local, frame.constBits(), frame.width(), frame.height(), frame.bytesPerLine());
+    if (!m_writer) {
+        writeBitmapFile(local, frame.constBits(), frame.width(), frame.height(), frame.bytesPerLine());
+        return;
+    }
+    // The frame stays mapped until it is written; the next camera's frame
+    // wait overlaps the write.
+    m_writer->post([frame, local] {
+        writeBitmapFile(local, frame.constBits(), frame.width(), frame.height(), frame.bytesPerLine());
+    });
 }
 
 void GstCamera::frameArrived(Camera& camera)

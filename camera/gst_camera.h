@@ -12,6 +12,7 @@
 
 namespace image_store {
 class ShareMap;
+class ShareWorker;
 }
 
 namespace camera {
@@ -69,6 +70,11 @@ public:
     void saveStill(
         std::int32_t compression, std::int32_t bitsPerPixel, const QString& path, const QString& note);
 
+    // Stills are then written by the share worker, and SaveStill returns once
+    // it has its frame; ImageStore::waitForStills() tells when they are in
+    // place. Without one, SaveStill writes before it returns.
+    void writeStillsOn(image_store::ShareWorker* worker) { m_writer = worker; }
+
     int liveIndex() const { return m_live.load(); }
     // Replaces a camera's source; it takes effect at the camera's next start.
     // Stands for unplugging a camera and plugging in another.
@@ -85,6 +91,7 @@ private:
     void presentFrame();
 
     const image_store::ShareMap& m_share;
+    image_store::ShareWorker* m_writer = nullptr;
     CameraTimeouts m_timeouts;
     std::array<std::unique_ptr<Camera>, 2> m_cameras;
     std::atomic<int> m_live { -1 };

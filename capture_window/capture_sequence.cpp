@@ -28,10 +28,19 @@ void Form_ImageMaker::captureChain()
 
 void Form_ImageMaker::captureAction()
 {
-    if (!CaptureViews()) {
-        // Stays in the status line until the next sample is armed.
-        m_captureFailure = QStringLiteral("Capture failed: ") + m_captureError;
-        ui->lbl_Status->setText(m_captureFailure);
+    m_captureError.clear();
+    bool captured = false;
+    try {
+        captured = CaptureViews();
+    } catch (const std::exception& error) {
+        // The converters could not be started after a failed still either.
+        if (m_captureError.isEmpty())
+            m_captureError = QString::fromUtf8(error.what());
+        showCaptureFailure();
+        throw;
+    }
+    if (!captured) {
+        showCaptureFailure();
         return;
     }
     RecordCapture();
@@ -49,6 +58,13 @@ void Form_ImageMaker::captureAction()
         openScanDialogLater(false);
 }
 
+void Form_ImageMaker::showCaptureFailure()
+{
+    // Stays in the status line until the next sample is armed.
+    m_captureFailure = QStringLiteral("Capture failed: ") + m_captureError;
+    ui->lbl_Status->setText(m_captureFailure);
+}
+
 bool Form_ImageMaker::CaptureViews()
 {
     bool result = true;
@@ -64,11 +80,19 @@ bool Form_ImageMaker::CaptureViews()
         m_camera.SelectCamera(otherCamera);
         QString second = m_store.imagePath(otherPrefix, CurrentSample, image_store::BmpExtension);
         m_camera.SaveStill(0, 24, second, QString());
+        // The converters read the bitmaps: both must be in place first.
+        m_store.waitForStills();
         finishCapture(returnCamera);
     } catch (const std::exception& error) {
         result = false;
         m_captureError = QString::fromUtf8(error.what());
         qCWarning(lcWindow, "Capture of %s failed: %s", qPrintable(CurrentSample), error.what());
+        try {
+            // A still already handed over lands before anything else is tried.
+            m_store.waitForStills();
+        } catch (const std::exception& also) {
+            qCWarning(lcWindow, "and %s", also.what());
+        }
         finishCapture(returnCamera);
     }
     return result;

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QPointer>
 
 namespace {
 const QString ColorView = QStringLiteral("Color");
@@ -203,34 +204,65 @@ QLabel* Form_ImageMaker::pictureBox(const QString& viewPrefix) const
     return viewPrefix == image_store::ColorPrefix ? ui->img_color : ui->img_bttm;
 }
 
+QSize Form_ImageMaker::pictureSize(const QString& viewPrefix) const
+{
+    // Decoded at the screen's pixel density, so it is sharp there.
+    const QLabel* box = pictureBox(viewPrefix);
+    return box->contentsRect().size() * box->devicePixelRatioF();
+}
+
 void Form_ImageMaker::loadPicture(const QString& viewPrefix)
 {
-    QLabel* box = pictureBox(viewPrefix);
     const ConversionWatch::Picture conversion = m_conversions.picture(viewPrefix, m_shownSample);
     if (conversion.state == ConversionWatch::State::Running)
         return;
-    if (conversion.state != ConversionWatch::State::Failed) {
-        try {
-            // Decoded at the screen's pixel density, so it is sharp there.
-            const qreal ratio = box->devicePixelRatioF();
-            QImage picture
-                = m_store.loadImage(m_store.imagePath(viewPrefix, m_shownSample, image_store::JpgExtension),
-                    box->contentsRect().size() * ratio);
-            picture.setDevicePixelRatio(ratio);
-            box->setPixmap(QPixmap::fromImage(picture));
-            emit pictureShown(viewPrefix, m_shownSample);
-            return;
-        } catch (const std::exception& error) {
-            // A JPEG that is not there (yet) leaves its box empty; one that a
-            // conversion just wrote must be whole.
-            if (conversion.state != ConversionWatch::State::Ended)
-                return;
-            m_conversions.fail(viewPrefix, m_shownSample, QString::fromUtf8(error.what()));
-        }
+    if (conversion.state == ConversionWatch::State::Failed) {
+        showConversionFailed(viewPrefix);
+        return;
     }
+    const QString path = m_store.imagePath(viewPrefix, m_shownSample, image_store::JpgExtension);
+    QImage picture;
+    QString failure;
+    try {
+        picture = m_store.loadImage(path, pictureSize(viewPrefix));
+    } catch (const image_store::ShareNotAnswering&) {
+        // Not one picture missing: the server; the operator must know.
+        throw;
+    } catch (const std::exception& error) {
+        failure = QString::fromUtf8(error.what());
+    }
+    placePicture(viewPrefix, m_shownSample, picture, failure);
+}
+
+void Form_ImageMaker::placePicture(
+    const QString& viewPrefix, const QString& sample, const QImage& picture, const QString& failure)
+{
+    const ConversionWatch::Picture conversion = m_conversions.picture(viewPrefix, sample);
+    // Read for a sample no longer shown, or before a newer take began.
+    if (sample != m_shownSample || conversion.state == ConversionWatch::State::Running)
+        return;
+    QLabel* box = pictureBox(viewPrefix);
+    if (!picture.isNull()) {
+        QImage sharp = picture;
+        sharp.setDevicePixelRatio(box->devicePixelRatioF());
+        box->setPixmap(QPixmap::fromImage(sharp));
+        emit pictureShown(viewPrefix, sample);
+        return;
+    }
+    // A JPEG that is not there (yet) leaves its box empty; one that a
+    // conversion just wrote must be whole.
+    if (conversion.state != ConversionWatch::State::Ended)
+        return;
+    m_conversions.fail(viewPrefix, sample, failure);
+    showConversionFailed(viewPrefix);
+}
+
+void Form_ImageMaker::showConversionFailed(const QString& viewPrefix)
+{
     const QString why = m_conversions.picture(viewPrefix, m_shownSample).failure;
     qCWarning(lcWindow, "Conversion of %s%s failed: %s", qPrintable(viewPrefix), qPrintable(m_shownSample),
         qPrintable(why));
+    QLabel* box = pictureBox(viewPrefix);
     box->setAlignment(Qt::AlignCenter);
     box->setWordWrap(true);
     box->setText(QStringLiteral("Conversion failed"));
@@ -239,8 +271,20 @@ void Form_ImageMaker::loadPicture(const QString& viewPrefix)
 
 void Form_ImageMaker::conversionEnded(const QString& viewPrefix, const QString& sample)
 {
-    if (!m_shownSample.isEmpty() && sample == m_shownSample)
-        loadPicture(viewPrefix);
+    if (m_shownSample.isEmpty() || sample != m_shownSample)
+        return;
+    if (m_conversions.picture(viewPrefix, sample).state == ConversionWatch::State::Failed) {
+        showConversionFailed(viewPrefix);
+        return;
+    }
+    // Read without waiting: the operator may be answering a question meanwhile.
+    m_store.loadImageLater(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension),
+        pictureSize(viewPrefix),
+        [window = QPointer<Form_ImageMaker>(this), viewPrefix, sample](
+            const QImage& picture, const QString& failure) {
+            if (window)
+                window->placePicture(viewPrefix, sample, picture, failure);
+        });
 }
 
 void Form_ImageMaker::cmd_Close_Click()

@@ -98,13 +98,18 @@ private:
     void captureChain();
     void captureAction();
     void finishCapture(qint16 returnCamera);
+    void showCaptureFailure();
     void runStartupCheckWhenIdle();
     void enterWaiting();
 
     // A picture of the shown sample: its JPEG once its conversion ended well,
     // nothing while it runs, "Conversion failed" when it did.
     void loadPicture(const QString& viewPrefix);
+    void placePicture(
+        const QString& viewPrefix, const QString& sample, const QImage& picture, const QString& failure);
+    void showConversionFailed(const QString& viewPrefix);
     QLabel* pictureBox(const QString& viewPrefix) const;
+    QSize pictureSize(const QString& viewPrefix) const;
     void conversionEnded(const QString& viewPrefix, const QString& sample);
 
     // Runs a handler; an error it does not trap is shown and the program goes on.

@@ -5,9 +5,49 @@
 #include <QFileInfo>
 #include <QImageReader>
 
-#include <sys/stat.h>
-
 namespace image_store {
+
+namespace {
+
+// These run on the share worker, with copies of what they need.
+QImage readImage(const QString& local, const QSize& scaledTo)
+{
+    QFile file(local);
+    if (!file.open(QIODevice::ReadOnly))
+        throw StoreError("Cannot load " + local.toStdString() + ": " + file.errorString().toStdString());
+    // One read: the share is slow to ask twice.
+    QByteArray data = file.readAll();
+    // A JPEG cut short still decodes, grey where it ends; it must end with
+    // its end-of-image marker to count as a picture.
+    if (local.endsWith(JpgExtension) && !data.endsWith("\xFF\xD9"))
+        throw StoreError("Cannot load " + local.toStdString() + ": the JPEG is cut short");
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer);
+    if (!scaledTo.isEmpty())
+        reader.setScaledSize(scaledTo);
+    QImage image = reader.read();
+    if (image.isNull())
+        throw StoreError("Cannot load " + local.toStdString() + ": " + reader.errorString().toStdString());
+    return image;
+}
+
+void deleteIfExists(const QString& local)
+{
+    // Its converter, if still at work, then finds its file gone and writes nothing.
+    QFile::remove(temporaryNameOf(local));
+    const QFileInfo info(local);
+    if (!info.exists())
+        return;
+    // The permission bits stand for the read-only attribute; they are checked
+    // here because root could delete the file regardless.
+    if (!(info.permissions() & QFile::WriteOwner))
+        throw StoreError("Cannot delete " + local.toStdString() + ": the file is read-only");
+    QFile file(local);
+    if (!file.remove())
+        throw StoreError("Cannot delete " + local.toStdString() + ": " + file.errorString().toStdString());
+}
+
+} // namespace
 
 QString temporaryNameOf(const QString& localPath)
 {
@@ -15,9 +55,10 @@ QString temporaryNameOf(const QString& localPath)
     return localPath.left(slash + 1) + QLatin1Char('.') + localPath.mid(slash + 1) + QStringLiteral(".part");
 }
 
-ImageStore::ImageStore(const ShareMap& share, ProcessLauncher& launcher)
+ImageStore::ImageStore(const ShareMap& share, ProcessLauncher& launcher, ShareWorker& worker)
     : m_share(share)
     , m_launcher(launcher)
+    , m_worker(worker)
 {
 }
 
@@ -51,68 +92,56 @@ QString ImageStore::converterCommand(const QString& viewPrefix, const QString& s
 
 void ImageStore::startConversion(const QString& command, int windowStyle, ProcessLauncher::Finished finished)
 {
-    m_launcher.start(command, windowStyle, std::move(finished));
+    // Starting it reads the program from the share, which may hang.
+    const ProcessLauncher::Prepared prepared = m_launcher.prepare(command, windowStyle);
+    const Spawned spawned = m_worker.call([prepared] { return prepared(); });
+    m_launcher.watch(spawned, std::move(finished));
+}
+
+void ImageStore::waitForStills()
+{
+    m_worker.settle();
 }
 
 QImage ImageStore::loadImage(const QString& path, const QSize& scaledTo) const
 {
     const QString local = m_share.toLocal(path);
-    QFile file(local);
-    if (!file.open(QIODevice::ReadOnly))
-        throw StoreError("Cannot load " + local.toStdString() + ": " + file.errorString().toStdString());
-    // One read: the share is slow to ask twice.
-    QByteArray data = file.readAll();
-    // A JPEG cut short still decodes, grey where it ends; it must end with
-    // its end-of-image marker to count as a picture.
-    if (local.endsWith(JpgExtension) && !data.endsWith("\xFF\xD9"))
-        throw StoreError("Cannot load " + local.toStdString() + ": the JPEG is cut short");
-    QBuffer buffer(&data);
-    QImageReader reader(&buffer);
-    if (!scaledTo.isEmpty())
-        reader.setScaledSize(scaledTo);
-    QImage image = reader.read();
-    if (image.isNull())
-        throw StoreError("Cannot load " + local.toStdString() + ": " + reader.errorString().toStdString());
-    return image;
+    return m_worker.call([local, scaledTo] { return readImage(local, scaledTo); });
+}
+
+void ImageStore::loadImageLater(const QString& path, const QSize& scaledTo, Loaded loaded) const
+{
+    const QString local = m_share.toLocal(path);
+    auto picture = std::make_shared<QImage>();
+    m_worker.submit([local, scaledTo, picture] { *picture = readImage(local, scaledTo); },
+        [picture, loaded = std::move(loaded)](std::exception_ptr error) {
+            if (!error) {
+                loaded(*picture, {});
+                return;
+            }
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& failure) {
+                loaded({}, QString::fromUtf8(failure.what()));
+            }
+        });
 }
 
 bool ImageStore::fileExists(const QString& path) const
 {
-    return QFileInfo::exists(m_share.toLocal(path));
-}
-
-FileStamp ImageStore::stamp(const QString& path) const
-{
-    const QByteArray local = QFile::encodeName(m_share.toLocal(path));
-    struct stat info { };
-    if (::stat(local.constData(), &info) != 0)
-        return {};
-    return FileStamp { true, static_cast<quint64>(info.st_ino),
-        static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
-        static_cast<qint64>(info.st_size) };
+    const QString local = m_share.toLocal(path);
+    return m_worker.call([local] { return QFileInfo::exists(local); });
 }
 
 void ImageStore::deleteJpegs(const QString& sample)
 {
-    deleteIfExists(imagePath(ColorPrefix, sample, JpgExtension));
-    deleteIfExists(imagePath(BottomPrefix, sample, JpgExtension));
-}
-
-void ImageStore::deleteIfExists(const QString& path)
-{
-    const QString local = m_share.toLocal(path);
-    // Its converter, if still at work, then finds its file gone and writes nothing.
-    QFile::remove(temporaryNameOf(local));
-    const QFileInfo info(local);
-    if (!info.exists())
-        return;
-    // The permission bits stand for the read-only attribute; they are checked
-    // here because root could delete the file regardless.
-    if (!(info.permissions() & QFile::WriteOwner))
-        throw StoreError("Cannot delete " + path.toStdString() + ": the file is read-only");
-    QFile file(local);
-    if (!file.remove())
-        throw StoreError("Cannot delete " + path.toStdString() + ": " + file.errorString().toStdString());
+    // Colour first: a failure there leaves the bottom one untouched.
+    const QString color = m_share.toLocal(imagePath(ColorPrefix, sample, JpgExtension));
+    const QString bottom = m_share.toLocal(imagePath(BottomPrefix, sample, JpgExtension));
+    m_worker.call([color, bottom] {
+        deleteIfExists(color);
+        deleteIfExists(bottom);
+    });
 }
 
 } // namespace image_store

@@ -2,6 +2,7 @@
 
 #include "process_launcher.h"
 #include "share_path.h"
+#include "share_worker.h"
 
 #include <QImage>
 #include <QString>
@@ -13,16 +14,6 @@ namespace image_store {
 class StoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-};
-
-// Tells one version of a file from another: a file replaced by a rename has
-// a new identity even when its time stamp does not change.
-struct FileStamp {
-    bool exists = false;
-    quint64 identity = 0;
-    qint64 modifiedNs = 0;
-    qint64 size = 0;
-    bool operator==(const FileStamp&) const = default;
 };
 
 inline const QString ColorPrefix = QStringLiteral("CLR_");
@@ -37,12 +28,12 @@ inline const QString JpgExtension = QStringLiteral(".jpg");
 QString temporaryNameOf(const QString& localPath);
 
 // The store's names, built by plain concatenation. The server comes from the
-// share map; everything after it is fixed.
+// share map; everything after it is fixed. Every access to the share goes
+// through the worker: a server that hangs makes the step fail after the
+// worker's bound (ShareNotAnswering), never freezes the window.
 class ImageStore {
 public:
-    ImageStore(const ShareMap& share, ProcessLauncher& launcher);
-
-    const ShareMap& share() const { return m_share; }
+    ImageStore(const ShareMap& share, ProcessLauncher& launcher, ShareWorker& worker);
 
     QString softwareDirectory() const;
     QString sampleImageDirectory() const;
@@ -57,13 +48,19 @@ public:
     void startConversion(
         const QString& command, int windowStyle = 2, ProcessLauncher::Finished finished = {});
 
+    // Waits until the stills handed to the worker are in place; throws the
+    // first that could not be written.
+    void waitForStills();
+
     // Throws StoreError when the file is missing or cannot be read as a
     // picture. A non-empty size decodes it straight to that size.
     QImage loadImage(const QString& path, const QSize& scaledTo = {}) const;
+    // The same without waiting: `loaded` gets the picture, or the reason.
+    using Loaded = std::function<void(const QImage& picture, const QString& failure)>;
+    void loadImageLater(const QString& path, const QSize& scaledTo, Loaded loaded) const;
 
     // False also when the share cannot be reached.
     bool fileExists(const QString& path) const;
-    FileStamp stamp(const QString& path) const;
 
     // Colour JPEG first, then bottom, each only when it exists. A read-only
     // file is not overridden: it raises, and a failure on the colour file
@@ -72,10 +69,9 @@ public:
     void deleteJpegs(const QString& sample);
 
 private:
-    void deleteIfExists(const QString& path);
-
     const ShareMap& m_share;
     ProcessLauncher& m_launcher;
+    ShareWorker& m_worker;
 };
 
 } // namespace image_store

@@ -35,40 +35,15 @@ QString ProcessEnd::describe() const
 }
 
 struct SpawnLauncher::Child {
-    pid_t pid = 0;
-    int pidfd = -1;
-    QString program;
+    Spawned spawned;
     Finished finished;
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
-SpawnLauncher::SpawnLauncher(const ShareMap& share)
-    : m_share(share)
-{
-}
+namespace {
 
-SpawnLauncher::~SpawnLauncher()
+Spawned spawn(const QStringList& words)
 {
-    // Children go on without us; only the watch ends.
-    for (auto& [fd, child] : m_children) {
-        child->notifier.reset();
-        ::close(fd);
-    }
-}
-
-void SpawnLauncher::start(const QString& commandLine, int windowStyle, Finished finished)
-{
-    // The window style (2: minimised with focus) asks for a console window;
-    // a converter here has no window, so the style has no meaning.
-    Q_UNUSED(windowStyle);
-
-    QStringList words = commandLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (words.isEmpty())
-        throw LaunchError("Cannot start an empty command");
-    for (QString& word : words) {
-        if (ShareMap::isSharePath(word))
-            word = m_share.toLocal(word);
-    }
     const QString program = words.first();
     const QFileInfo info(program);
     if (!info.exists())
@@ -107,19 +82,56 @@ void SpawnLauncher::start(const QString& commandLine, int windowStyle, Finished 
     if (error != 0)
         throw LaunchError("Cannot start " + program.toStdString() + ": " + std::strerror(error));
 
-    auto child = std::make_unique<Child>();
-    child->pid = pid;
-    child->program = program;
-    child->finished = std::move(finished);
-    child->pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (child->pidfd < 0) {
+    Spawned spawned { pid, static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)), program };
+    if (spawned.pidfd < 0) {
         // Without a pidfd the child is still reaped, by a blocking wait on
         // a thread of its own.
         qCWarning(lcShare, "cannot watch %s (pid %d): %s", qPrintable(program), pid, std::strerror(errno));
         std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
-        return;
     }
-    const int fd = child->pidfd;
+    return spawned;
+}
+
+} // namespace
+
+SpawnLauncher::SpawnLauncher(const ShareMap& share)
+    : m_share(share)
+{
+}
+
+SpawnLauncher::~SpawnLauncher()
+{
+    // Children go on without us; only the watch ends.
+    for (auto& [fd, child] : m_children) {
+        child->notifier.reset();
+        ::close(fd);
+    }
+}
+
+ProcessLauncher::Prepared SpawnLauncher::prepare(const QString& commandLine, int windowStyle)
+{
+    // The window style (2: minimised with focus) asks for a console window;
+    // a converter here has no window, so the style has no meaning.
+    Q_UNUSED(windowStyle);
+
+    QStringList words = commandLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        throw LaunchError("Cannot start an empty command");
+    for (QString& word : words) {
+        if (ShareMap::isSharePath(word))
+            word = m_share.toLocal(word);
+    }
+    return [words] { return spawn(words); };
+}
+
+void SpawnLauncher::watch(const Spawned& spawned, Finished finished)
+{
+    if (spawned.pidfd < 0)
+        return;
+    auto child = std::make_unique<Child>();
+    child->spawned = spawned;
+    child->finished = std::move(finished);
+    const int fd = spawned.pidfd;
     child->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     connect(child->notifier.get(), &QSocketNotifier::activated, this, [this, fd] { reap(fd); });
     m_children.emplace(fd, std::move(child));
@@ -143,8 +155,8 @@ void SpawnLauncher::reap(int pidfd)
     end.exited = info.si_code == CLD_EXITED;
     end.code = info.si_status;
     if (!end.ok())
-        qCWarning(
-            lcShare, "%s (pid %d) %s", qPrintable(child->program), child->pid, qPrintable(end.describe()));
+        qCWarning(lcShare, "%s (pid %lld) %s", qPrintable(child->spawned.program), child->spawned.pid,
+            qPrintable(end.describe()));
     if (child->finished)
         child->finished(end);
 }

@@ -27,14 +27,33 @@ struct ProcessEnd {
     QString describe() const;
 };
 
-// Starts a command line as a separate process without waiting for it.
+// A process just started, to be watched until it ends.
+struct Spawned {
+    qint64 pid = 0;
+    int pidfd = -1; // -1: it is reaped without a word
+    QString program;
+};
+
+// Starts a command line as a separate process without waiting for it, in two
+// steps, because starting reads the program from the share, which may hang:
+// prepare() on the caller's thread, the prepared start wherever the caller
+// likes, then watch() back on the caller's thread.
 class ProcessLauncher {
 public:
     using Finished = std::function<void(const ProcessEnd&)>;
+    // Throws LaunchError when the program cannot be started. Holds copies
+    // of all it needs, so it may run on any thread, after the launcher.
+    using Prepared = std::function<Spawned()>;
     virtual ~ProcessLauncher() = default;
-    // Throws LaunchError when the program cannot be started. `finished`, if
-    // given, is called on this thread's event loop once the process ended.
-    virtual void start(const QString& commandLine, int windowStyle, Finished finished = {}) = 0;
+    virtual Prepared prepare(const QString& commandLine, int windowStyle) = 0;
+    // `finished`, if given, is called on this thread's event loop once the
+    // process ended.
+    virtual void watch(const Spawned& spawned, Finished finished) = 0;
+
+    void start(const QString& commandLine, int windowStyle, Finished finished = {})
+    {
+        watch(prepare(commandLine, windowStyle)(), std::move(finished));
+    }
 };
 
 // Runs the command without a shell: the text is split on blanks and every
@@ -48,7 +67,8 @@ class SpawnLauncher final : public QObject, public ProcessLauncher {
 public:
     explicit SpawnLauncher(const ShareMap& share);
     ~SpawnLauncher() override;
-    void start(const QString& commandLine, int windowStyle, Finished finished = {}) override;
+    Prepared prepare(const QString& commandLine, int windowStyle) override;
+    void watch(const Spawned& spawned, Finished finished) override;
     int running() const { return static_cast<int>(m_children.size()); }
 
 private:

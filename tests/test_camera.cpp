@@ -1,13 +1,17 @@
+#include "bitmap_file.h"
 #include "camera_control.h"
 #include "frame_geometry.h"
 #include "gst_camera.h"
 #include "live_view.h"
+#include "share_worker.h"
 #include "test_support.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
+
+#include <future>
 
 using namespace camera;
 
@@ -257,6 +261,46 @@ private slots:
 
         QVERIFY(before.open(QIODevice::ReadOnly));
         QCOMPARE(before.readAll(), original);
+    }
+
+    void saveStill_onAServerThatHung_putsNothingInPlaceWhenItAnswersAgain()
+    {
+        using namespace std::chrono_literals;
+        image_store::ShareWorker worker(300ms);
+        auto cam = makeCamera(32, 32);
+        cam->writeStillsOn(&worker);
+        LiveCamera live(*cam);
+        QVERIFY(live.SelectCamera(0) != 0);
+        const QString local = share.sampleFile("hung.bmp");
+        QString path = dir + "hung.bmp";
+        live.SaveStill(0, 24, path, "");
+        worker.settle();
+        QFile file(local);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray earlier = file.readAll();
+        file.close();
+
+        // The still queued behind a hung request, and a write that hung
+        // itself before its rename: the caller gives up on both.
+        auto server = std::make_shared<std::promise<void>>();
+        std::shared_future<void> answers = server->get_future().share();
+        const QImage green(32, 32, QImage::Format_RGB32);
+        worker.post([answers, green, local] {
+            answers.wait();
+            writeBitmapFile(local, green.constBits(), 32, 32, green.bytesPerLine());
+        });
+        QVERIFY(live.SelectCamera(1) != 0);
+        live.SaveStill(0, 24, path, "");
+        QVERIFY_THROWS_EXCEPTION(image_store::ShareNotAnswering, worker.settle());
+        // While it hangs a new still fails at once.
+        QVERIFY_THROWS_EXCEPTION(image_store::ShareNotAnswering, live.SaveStill(0, 24, path, ""));
+        server->set_value();
+        QTRY_VERIFY(!worker.stuck());
+        worker.call([] {});
+
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), earlier);
+        QVERIFY(!QFile::exists(image_store::temporaryNameOf(local)));
     }
 
     void saveStill_neverWritesThroughALink_andReplacesALeftoverTemporary()

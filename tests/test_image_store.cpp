@@ -1,13 +1,16 @@
 #include "image_store.h"
 #include "test_support.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QProcess>
 #include <QtTest>
 
 #include <csignal>
+#include <future>
 #include <map>
+#include <thread>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -17,8 +20,9 @@ using namespace image_store;
 class TestImageStore : public QObject {
     Q_OBJECT
     TempShare share;
+    ShareWorker worker;
     SpawnLauncher launcher { share.map() };
-    ImageStore store { share.map(), launcher };
+    ImageStore store { share.map(), launcher, worker };
 
     QString dir() const { return QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\"); }
 
@@ -83,7 +87,7 @@ private slots:
         TempShare bare;
         QFile::remove(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
         SpawnLauncher bareLauncher(bare.map());
-        ImageStore bareStore(bare.map(), bareLauncher);
+        ImageStore bareStore(bare.map(), bareLauncher, worker);
         QVERIFY_THROWS_EXCEPTION(
             LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
         QFile text(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
@@ -182,9 +186,66 @@ private slots:
     {
         const ShareMap map("labfs01", "/nonexistent/mount");
         SpawnLauncher gone(map);
-        ImageStore unreachable(map, gone);
+        ImageStore unreachable(map, gone, worker);
         unreachable.deleteJpegs("00012345");
         QVERIFY(!unreachable.fileExists(unreachable.imagePath(ColorPrefix, "00012345", JpgExtension)));
+    }
+
+    void shareWorker_keepsOrder_boundsAHungServer_dropsWhatWasQueuedBehind_andRecovers()
+    {
+        using namespace std::chrono_literals;
+        ShareWorker share(400ms);
+        std::vector<int> order;
+        for (int i = 0; i < 3; ++i)
+            share.post([&order, i] {
+                std::this_thread::sleep_for(5ms);
+                order.push_back(i);
+            });
+        QCOMPARE(share.call([&order] { return order.size(); }), size_t(3));
+        share.settle();
+        QCOMPARE(order, (std::vector<int> { 0, 1, 2 }));
+
+        // A server that hangs: the window's loop goes on while it waits.
+        auto server = std::make_shared<std::promise<void>>();
+        std::shared_future<void> answers = server->get_future().share();
+        auto sawAbandoned = std::make_shared<std::atomic<int>>(-1);
+        auto behindRan = std::make_shared<std::atomic<bool>>(false);
+        share.post([answers, sawAbandoned] {
+            answers.wait();
+            *sawAbandoned = ShareWorker::abandoned();
+        });
+        share.post([behindRan] { *behindRan = true; });
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+        tick.start(20);
+        QVERIFY_THROWS_EXCEPTION(ShareNotAnswering, share.settle());
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+        QVERIFY(share.stuck());
+
+        // Still hung: the next request fails at once instead of queueing.
+        QElapsedTimer atOnce;
+        atOnce.start();
+        QVERIFY_THROWS_EXCEPTION(ShareNotAnswering, share.call([] { return 1; }));
+        QVERIFY(atOnce.elapsed() < 200);
+        std::exception_ptr submitted;
+        bool told = false;
+        share.submit([] {},
+            [&](std::exception_ptr error) {
+                submitted = error;
+                told = true;
+            });
+        QTRY_VERIFY(told);
+        QVERIFY(submitted);
+
+        // Back: the hung work learns it was given up, what was queued behind
+        // it never runs, and the share works again.
+        server->set_value();
+        QTRY_VERIFY(!share.stuck());
+        QCOMPARE(sawAbandoned->load(), 1);
+        QCOMPARE(share.call([] { return 42; }), 42);
+        QVERIFY(!*behindRan);
+        QVERIFY_THROWS_EXCEPTION(StoreError, share.call([]() -> int { throw StoreError("no such file"); }));
     }
 };
 

@@ -17,10 +17,14 @@ public:
         : m_real(share)
     {
     }
-    void start(const QString& commandLine, int windowStyle, Finished finished) override
+    Prepared prepare(const QString& commandLine, int windowStyle) override
     {
         commands << commandLine;
-        m_real.start(commandLine, windowStyle, std::move(finished));
+        return m_real.prepare(commandLine, windowStyle);
+    }
+    void watch(const image_store::Spawned& spawned, Finished finished) override
+    {
+        m_real.watch(spawned, std::move(finished));
     }
     QStringList commands;
 
@@ -38,8 +42,9 @@ inline std::string solidSource(const char* pattern)
 // share with the real converter, and scripted message boxes.
 struct WindowFixture {
     TempShare share;
+    image_store::ShareWorker shareWorker;
     RecordingLauncher launcher { share.map() };
-    image_store::ImageStore store { share.map(), launcher };
+    image_store::ImageStore store { share.map(), launcher, shareWorker };
     camera::GstCamera camera { { camera::CameraSource { solidSource("red") },
                                    camera::CameraSource { solidSource("green") } },
         share.map() };
@@ -60,6 +65,7 @@ struct WindowFixture {
 
     void open()
     {
+        camera.writeStillsOn(&shareWorker);
         window = std::make_unique<Form_ImageMaker>(
             CaptureWindowServices { *dispatch, store, prompts, [this] { return now; } });
         window->show();
