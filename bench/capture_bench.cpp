@@ -1,5 +1,6 @@
 // Times the cameras and the capture sequence in this build's configuration.
-// usage: capture_bench [RUNS] [CHAIN]   (run with QT_QPA_PLATFORM=offscreen)
+// usage: capture_bench [RUNS] [CHAIN] [WIDTHxHEIGHT]   (run with QT_QPA_PLATFORM=offscreen)
+// Without a size the build's cameras are used; with one, two test sources of that size.
 #include "capture_window.h"
 #include "gst_camera.h"
 #include "live_view.h"
@@ -8,14 +9,21 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -66,6 +74,53 @@ public:
     }
 };
 
+// What the capture action cannot do without: a raw write of a bitmap's bytes
+// to a temporary in the same folder and its rename, then the start of the
+// converter (a run that only prints its usage).
+double rawWriteMs(const QString& folder, qsizetype bytes)
+{
+    static const QByteArray data(bytes, '\x55');
+    const QByteArray temp = QFile::encodeName(folder + "/.floor.bmp.part");
+    const QByteArray target = QFile::encodeName(folder + "/floor.bmp");
+    QElapsedTimer t;
+    t.start();
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 || ::write(fd, data.constData(), size_t(data.size())) != data.size())
+        std::perror("floor write");
+    ::close(fd);
+    ::rename(temp.constData(), target.constData());
+    return t.nsecsElapsed() / 1e6;
+}
+
+double spawnMs(const QString& program)
+{
+    const QByteArray path = QFile::encodeName(program);
+    char* argv[] = { const_cast<char*>(path.constData()), nullptr };
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    QElapsedTimer t;
+    t.start();
+    pid_t pid = 0;
+    posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+    const double ms = t.nsecsElapsed() / 1e6;
+    posix_spawn_file_actions_destroy(&actions);
+    ::waitpid(pid, nullptr, 0);
+    return ms;
+}
+
+std::array<camera::CameraSource, 2> sourcesOfSize(const char* size)
+{
+    if (!size)
+        return camera::GstCamera::buildSources();
+    int width = 0, height = 0;
+    std::sscanf(size, "%dx%d", &width, &height);
+    const std::string caps = " ! video/x-raw,width=" + std::to_string(width)
+        + ",height=" + std::to_string(height) + ",framerate=30/1";
+    return { camera::CameraSource { "videotestsrc is-live=true pattern=ball" + caps },
+        camera::CameraSource { "videotestsrc is-live=true pattern=smpte ! timeoverlay" + caps } };
+}
+
 // Runs the event loop for a while without busy waiting.
 void spin(int ms)
 {
@@ -82,6 +137,7 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const int runs = argc > 1 ? atoi(argv[1]) : 30;
     const int chain = argc > 2 ? atoi(argv[2]) : 500;
+    const char* size = argc > 3 ? argv[3] : nullptr;
 
     QTemporaryDir dir;
     const image_store::ShareMap share("labfs01", dir.path());
@@ -92,7 +148,7 @@ int main(int argc, char** argv)
     const QString still = "\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\still.bmp";
 
     {
-        camera::GstCamera cam(camera::GstCamera::buildSources(), share);
+        camera::GstCamera cam(sourcesOfSize(size), share);
         camera::LiveView view;
         view.resize(321, 241);
         view.show();
@@ -146,9 +202,11 @@ int main(int argc, char** argv)
             camerasOnly * 100, (share - camerasOnly) * 100);
     }
 
-    camera::GstCamera cam(camera::GstCamera::buildSources(), share);
+    camera::GstCamera cam(sourcesOfSize(size), share);
+    image_store::ShareWorker shareWorker;
     image_store::SpawnLauncher launcher(share);
-    image_store::ImageStore store(share, launcher);
+    image_store::ImageStore store(share, launcher, shareWorker);
+    cam.writeStillsOn(&shareWorker);
     BenchPrompts prompts;
     Form_ImageMaker window(CaptureWindowServices { cam, store, prompts });
     // Armed before the start-up check, so the scan dialog stays closed.
@@ -160,7 +218,7 @@ int main(int argc, char** argv)
     QObject::connect(&window, &Form_ImageMaker::pictureShown, [&] { ++shown; });
     auto* capture = window.findChild<QPushButton*>("cmd_capture");
 
-    std::vector<double> views, toShown;
+    std::vector<double> views, toShown, floors, frameWaits;
     for (int i = 0; i < std::max(20, runs); ++i) {
         window.scanDialog().setNumberText(QString::number(10000000 + i));
         prompts.yesLeft = 0;
@@ -182,11 +240,39 @@ int main(int argc, char** argv)
         }
         toShown.push_back(t.nsecsElapsed() / 1e6);
         spin(50);
+
+        // The floor, in the same run: the two frame waits (a still handed to
+        // the worker returns once it has its frame), the raw writes of both
+        // bitmaps' bytes, and the two converter starts.
+        camera::LiveCamera live(cam);
+        QString path = still;
+        QElapsedTimer f;
+        f.start();
+        live.SaveStill(0, 24, path, "");
+        double frames = f.nsecsElapsed() / 1e6;
+        live.SelectCamera(0);
+        f.restart();
+        live.SaveStill(0, 24, path, "");
+        frames += f.nsecsElapsed() / 1e6;
+        live.SelectCamera(1);
+        store.waitForStills();
+        frameWaits.push_back(frames);
+        const qsizetype bytes = QFileInfo(samples + "/still.bmp").size();
+        const double writes = rawWriteMs(samples, bytes) + rawWriteMs(samples, bytes);
+        const double spawns = spawnMs(samples + "/imgconv32/imgcon32.exe") * 2;
+        floors.push_back(frames + writes + spawns);
+        spin(50);
     }
     const auto [vMed, vMax] = stats(views);
     const auto [sMed, sMax] = stats(toShown);
+    const auto [fMed, fMax] = stats(floors);
+    const auto [wMed, wMax] = stats(frameWaits);
     std::printf("capture (%zu captures)\n", views.size());
     std::printf("  capture action (stills, launches)   median %6.1f ms  max %6.1f ms\n", vMed, vMax);
+    std::printf(
+        "  floor (frame waits, raw writes, spawns) median %6.1f ms  max %6.1f ms  (action/floor %.2f)\n",
+        fMed, fMax, vMed / fMed);
+    std::printf("    of which the two frame waits      median %6.1f ms  max %6.1f ms\n", wMed, wMax);
     std::printf("  action start to both pictures shown median %6.1f ms  max %6.1f ms\n", sMed, sMax);
 
     // A chain of captures answered Yes, Yes, ...
