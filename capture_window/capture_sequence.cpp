@@ -80,19 +80,11 @@ bool Form_ImageMaker::CaptureViews()
         m_camera.SelectCamera(otherCamera);
         QString second = m_store.imagePath(otherPrefix, CurrentSample, image_store::BmpExtension);
         m_camera.SaveStill(0, 24, second, QString());
-        // The converters read the bitmaps: both must be in place first.
-        m_store.waitForStills();
         finishCapture(returnCamera);
     } catch (const std::exception& error) {
         result = false;
         m_captureError = QString::fromUtf8(error.what());
         qCWarning(lcWindow, "Capture of %s failed: %s", qPrintable(CurrentSample), error.what());
-        try {
-            // A still already handed over lands before anything else is tried.
-            m_store.waitForStills();
-        } catch (const std::exception& also) {
-            qCWarning(lcWindow, "and %s", also.what());
-        }
         finishCapture(returnCamera);
     }
     return result;
@@ -100,7 +92,11 @@ bool Form_ImageMaker::CaptureViews()
 
 void Form_ImageMaker::finishCapture(qint16 returnCamera)
 {
+    // The operator's view comes back while the stills are still being written.
     m_camera.SelectCamera(returnCamera);
+    // The converters read the bitmaps: both must be in place first. Once
+    // waited for, a still's failure is not raised a second time.
+    m_store.waitForStills();
     for (const QString& prefix : { image_store::BottomPrefix, image_store::ColorPrefix }) {
         const QString sample = CurrentSample.trimmed();
         try {
