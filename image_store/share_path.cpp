@@ -23,7 +23,10 @@ ShareMap::ShareMap(QString server, QString mountPoint)
 
 ShareMap ShareMap::fromBuild()
 {
-    return ShareMap(fromView(buildconfig::FileServer), fromView(buildconfig::MountPoint));
+    // A bench whose share is mounted somewhere else says so at run time.
+    const QString mounted = qEnvironmentVariable("IMAGEMAKER_MOUNT_POINT");
+    return ShareMap(
+        fromView(buildconfig::FileServer), mounted.isEmpty() ? fromView(buildconfig::MountPoint) : mounted);
 }
 
 QString ShareMap::root() const

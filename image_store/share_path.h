@@ -18,7 +18,8 @@ class ShareMap {
 public:
     ShareMap(QString server, QString mountPoint);
 
-    // The map of this build: the configured server and mount point.
+    // The map of this build: the configured server and mount point, or the
+    // mount point that IMAGEMAKER_MOUNT_POINT names.
     static ShareMap fromBuild();
 
     const QString& server() const { return m_server; }
