@@ -171,6 +171,31 @@ QImage Desktop::screenshot() const
     return QImage(file.fileName());
 }
 
+QPoint Desktop::origin(const QString& title) const
+{
+    QPoint at;
+    for (const QString& line :
+        xdotool({ "getwindowgeometry", "--shell", waitForWindow(title) }).split('\n')) {
+        if (line.startsWith(QLatin1String("X=")))
+            at.setX(line.mid(2).toInt());
+        if (line.startsWith(QLatin1String("Y=")))
+            at.setY(line.mid(2).toInt());
+    }
+    return at;
+}
+
+QImage Desktop::grab(const QRect& area) const
+{
+    QProcess import;
+    import.start(QStringLiteral("import"),
+        { "-window", "root", "-crop",
+            QStringLiteral("%1x%2+%3+%4").arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y()),
+            "png:-" });
+    if (!import.waitForFinished(XdotoolTimeoutMs) || import.exitCode() != 0)
+        throw DriverError(QStringLiteral("import -crop failed"));
+    return QImage::fromData(import.readAllStandardOutput(), "PNG");
+}
+
 Program::Program(QStringList wrapper)
 {
     QTemporaryFile output(QDir::tempPath() + QStringLiteral("/imagemaker-e2e-XXXXXX.log"));
@@ -212,7 +237,10 @@ QString Program::output() const
 
 QString Share::samplesFolder()
 {
-    return QStringLiteral(IMAGEMAKER_E2E_SAMPLES);
+    // The program's share moved elsewhere (a real server's mount) moves it here too.
+    const QString mounted = qEnvironmentVariable("IMAGEMAKER_MOUNT_POINT");
+    return mounted.isEmpty() ? QStringLiteral(IMAGEMAKER_E2E_SAMPLES)
+                             : mounted + QStringLiteral("/virtual_directories/IMG_SAMPLES/QORVEL");
 }
 
 QString Share::converter()

@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -63,6 +64,10 @@ public:
     void doubleClick(const QString& title, QPoint at) const;
 
     QImage screenshot() const;
+    // Where the window with that title is on the screen.
+    QPoint origin(const QString& title) const;
+    // A part of the screen as it is now.
+    QImage grab(const QRect& area) const;
 
 private:
     QString focus(const QString& title) const;
