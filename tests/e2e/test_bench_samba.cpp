@@ -49,6 +49,12 @@ class TestBenchSamba : public QObject {
         qint64 longestStillMs = 0;
         // The resolution of the above: the longest time between two looks.
         qint64 longestGrabMs = 0;
+        void report(const char* when) const
+        {
+            qInfo("%s: error box after %lld ms; live view still for at most %lld ms (looked every %lld ms or "
+                  "sooner)",
+                when, answeredAfterMs, longestStillMs, longestGrabMs);
+        }
     };
     Failed captureThatFails(const QString& sample)
     {
@@ -145,10 +151,7 @@ private slots:
 
         server("hang");
         const Failed hung = captureThatFails("70000312");
-        qInfo(
-            "server hung: error box after %lld ms; live view still for at most %lld ms (looked every %lld ms "
-            "or sooner)",
-            hung.answeredAfterMs, hung.longestStillMs, hung.longestGrabMs);
+        hung.report("server hung");
         QVERIFY2(hung.answeredAfterMs < 15000, "the window did not answer within its bound");
         QVERIFY2(hung.longestStillMs < 1000, "the live view froze");
         desk.answer(ErrorTitle, true);
@@ -167,10 +170,7 @@ private slots:
 
         server("stop");
         const Failed stopped = captureThatFails("70000313");
-        qInfo(
-            "server stopped: error box after %lld ms; live view still for at most %lld ms (looked every %lld "
-            "ms or sooner)",
-            stopped.answeredAfterMs, stopped.longestStillMs, stopped.longestGrabMs);
+        stopped.report("server stopped");
         QVERIFY(stopped.longestStillMs < 1000);
         desk.answer(ErrorTitle, true);
         server("start");
