@@ -4,6 +4,7 @@
 #include "gst_camera.h"
 #include "live_view.h"
 #include "share_worker.h"
+#include "stamped_source.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -192,20 +193,30 @@ private slots:
 
     void switchAndSave_500Cycles_noStaleOrWrongCameraStill()
     {
-        auto cam = makeCamera(64, 48, 60);
-        LiveCamera live(*cam);
+        stamped_source::registerElement();
+        GstCamera cam({ CameraSource { stamped_source::description(0) },
+                          CameraSource { stamped_source::description(1) } },
+            share.map());
+        LiveCamera live(cam);
         std::int32_t status = 0;
         live.StartControl(status);
         int wrong = 0;
+        int stale = 0;
         for (int i = 0; i < 500; ++i) {
             const int index = i % 2;
             live.SelectCamera(index);
+            // The frame on hand when the still is asked for shows the past.
+            const std::uint32_t onHand = stamped_source::settled(index);
             QString path = dir + "cycle.bmp";
             live.SaveStill(0, 24, path, "");
-            if (!mostlyColour(QImage(share.sampleFile("cycle.bmp")), index == 0 ? Qt::red : Qt::green))
+            const QImage still(share.sampleFile("cycle.bmp"));
+            if (!mostlyColour(still, index == 0 ? Qt::red : Qt::green))
                 ++wrong;
+            if (stamped_source::numberIn(still) <= onHand)
+                ++stale;
         }
         QCOMPARE(wrong, 0);
+        QCOMPARE(stale, 0);
     }
 
     void unreachableCamera_selectReturnsZeroWithinBound_andSaveRaises()

@@ -1,0 +1,210 @@
+#include "stamped_source.h"
+
+#include <gst/base/gstpushsrc.h>
+
+#include <array>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace stamped_source {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int Width = 64;
+constexpr int Height = 48;
+constexpr gint64 FramePeriodUs = 1000000 / 30;
+// Far longer than a 64x48 frame takes to reach the camera's sink, far
+// shorter than the period.
+constexpr auto Reached = std::chrono::milliseconds(12);
+constexpr auto Near = std::chrono::milliseconds(24);
+
+std::mutex registryMutex;
+std::array<Frame, 2> made;
+
+std::uint32_t nextFrame(int camera)
+{
+    std::lock_guard lock(registryMutex);
+    made[camera].number += 1;
+    made[camera].madeAt = Clock::now();
+    return made[camera].number;
+}
+
+struct StampSrc {
+    GstPushSrc parent;
+    int camera;
+    gint64 due;
+    gboolean flushing;
+    GMutex lock;
+    GCond wake;
+};
+struct StampSrcClass {
+    GstPushSrcClass parent;
+};
+
+enum { PropCamera = 1 };
+
+G_DEFINE_TYPE(StampSrc, stamp_src, GST_TYPE_PUSH_SRC)
+
+StampSrc* self(gpointer object)
+{
+    return reinterpret_cast<StampSrc*>(object);
+}
+
+void stamp_src_init(StampSrc* src)
+{
+    g_mutex_init(&src->lock);
+    g_cond_init(&src->wake);
+    gst_base_src_set_live(GST_BASE_SRC(src), TRUE);
+    gst_base_src_set_format(GST_BASE_SRC(src), GST_FORMAT_TIME);
+    gst_base_src_set_do_timestamp(GST_BASE_SRC(src), TRUE);
+    gst_base_src_set_blocksize(GST_BASE_SRC(src), Width * Height * 4);
+}
+
+void finalize(GObject* object)
+{
+    g_mutex_clear(&self(object)->lock);
+    g_cond_clear(&self(object)->wake);
+    G_OBJECT_CLASS(stamp_src_parent_class)->finalize(object);
+}
+
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec)
+{
+    if (id == PropCamera)
+        self(object)->camera = g_value_get_int(value);
+    else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+}
+
+void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec)
+{
+    if (id == PropCamera)
+        g_value_set_int(value, self(object)->camera);
+    else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+}
+
+gboolean start(GstBaseSrc* base)
+{
+    self(base)->due = 0;
+    return TRUE;
+}
+
+gboolean unlock(GstBaseSrc* base)
+{
+    StampSrc* src = self(base);
+    g_mutex_lock(&src->lock);
+    src->flushing = TRUE;
+    g_cond_broadcast(&src->wake);
+    g_mutex_unlock(&src->lock);
+    return TRUE;
+}
+
+gboolean unlockStop(GstBaseSrc* base)
+{
+    StampSrc* src = self(base);
+    g_mutex_lock(&src->lock);
+    src->flushing = FALSE;
+    g_mutex_unlock(&src->lock);
+    return TRUE;
+}
+
+GstFlowReturn fill(GstPushSrc* push, GstBuffer* buffer)
+{
+    StampSrc* src = self(push);
+    // Paced as a camera is: one frame a period.
+    g_mutex_lock(&src->lock);
+    if (src->due == 0)
+        src->due = g_get_monotonic_time();
+    while (!src->flushing && g_get_monotonic_time() < src->due)
+        g_cond_wait_until(&src->wake, &src->lock, src->due);
+    const bool flushing = src->flushing;
+    src->due += FramePeriodUs;
+    g_mutex_unlock(&src->lock);
+    if (flushing)
+        return GST_FLOW_FLUSHING;
+
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE))
+        return GST_FLOW_ERROR;
+    const guint8 red = src->camera == 0 ? 255 : 0;
+    const guint8 green = src->camera == 0 ? 0 : 255;
+    for (gsize at = 0; at + 4 <= map.size; at += 4) {
+        map.data[at] = 0;
+        map.data[at + 1] = green;
+        map.data[at + 2] = red;
+        map.data[at + 3] = 255;
+    }
+    const std::uint32_t number = nextFrame(src->camera);
+    map.data[0] = number & 0xff;
+    map.data[1] = (number >> 8) & 0xff;
+    map.data[2] = (number >> 16) & 0xff;
+    gst_buffer_unmap(buffer, &map);
+    return GST_FLOW_OK;
+}
+
+void stamp_src_class_init(StampSrcClass* klass)
+{
+    GObjectClass* object = G_OBJECT_CLASS(klass);
+    object->finalize = finalize;
+    object->set_property = setProperty;
+    object->get_property = getProperty;
+    g_object_class_install_property(object, PropCamera,
+        g_param_spec_int("camera", "Camera", "Camera index (0 or 1)", 0, 1, 0,
+            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+
+    GstElementClass* element = GST_ELEMENT_CLASS(klass);
+    gst_element_class_set_static_metadata(
+        element, "Stamped test camera", "Source/Video", "Frames that carry their number", "ImageMaker");
+    static GstStaticPadTemplate source = GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+        GST_STATIC_CAPS("video/x-raw,format=BGRx,width=64,height=48,framerate=30/1"));
+    gst_element_class_add_static_pad_template(element, &source);
+
+    GstBaseSrcClass* base = GST_BASE_SRC_CLASS(klass);
+    base->start = start;
+    base->unlock = unlock;
+    base->unlock_stop = unlockStop;
+    GST_PUSH_SRC_CLASS(klass)->fill = fill;
+}
+
+} // namespace
+
+void registerElement()
+{
+    gst_init(nullptr, nullptr);
+    if (!gst_element_register(nullptr, "imagemakerstampsrc", GST_RANK_NONE, stamp_src_get_type()))
+        throw std::runtime_error("cannot register imagemakerstampsrc");
+}
+
+std::string description(int camera)
+{
+    return "imagemakerstampsrc camera=" + std::to_string(camera);
+}
+
+Frame latest(int camera)
+{
+    std::lock_guard lock(registryMutex);
+    return made[camera];
+}
+
+std::uint32_t settled(int camera)
+{
+    const auto giveUp = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < giveUp) {
+        const Frame frame = latest(camera);
+        const auto age = Clock::now() - frame.madeAt;
+        if (frame.number > 0 && age >= Reached && age < Near)
+            return frame.number;
+        std::this_thread::sleep_until(
+            frame.madeAt + (age < Reached ? Reached : std::chrono::microseconds(FramePeriodUs) + Reached));
+    }
+    throw std::runtime_error("the stamped camera makes no frames");
+}
+
+std::uint32_t numberIn(const QImage& image)
+{
+    const QRgb first = image.pixel(0, 0);
+    return std::uint32_t(qBlue(first)) | std::uint32_t(qGreen(first)) << 8 | std::uint32_t(qRed(first)) << 16;
+}
+
+} // namespace stamped_source
