@@ -60,11 +60,10 @@ BmpHeader readBmpHeader(const QString& path)
     return h;
 }
 
-std::string solid(const char* pattern, int width, int height, int fps = 30)
+std::string solid(const char* pattern, int width, int height)
 {
-    return std::string("videotestsrc is-live=true pattern=") + pattern
-        + " ! video/x-raw,width=" + std::to_string(width) + ",height=" + std::to_string(height)
-        + ",framerate=" + std::to_string(fps) + "/1";
+    return std::string("videotestsrc is-live=true pattern=") + pattern + " ! video/x-raw,width="
+        + std::to_string(width) + ",height=" + std::to_string(height) + ",framerate=30/1";
 }
 
 } // namespace
@@ -74,11 +73,11 @@ class TestCamera : public QObject {
     TempShare share;
     const QString dir = QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\");
 
-    std::unique_ptr<GstCamera> makeCamera(int width = 321, int height = 241, int fps = 30)
+    std::unique_ptr<GstCamera> makeCamera(int width = 321, int height = 241)
     {
         auto cam = std::make_unique<GstCamera>(
-            std::array<CameraSource, 2> { CameraSource { solid("red", width, height, fps) },
-                CameraSource { solid("green", width, height, fps) } },
+            std::array<CameraSource, 2> { CameraSource { solid("red", width, height) },
+                CameraSource { solid("green", width, height) } },
             share.map());
         return cam;
     }
