@@ -22,9 +22,6 @@ public:
     // mount point that IMAGEMAKER_MOUNT_POINT names.
     static ShareMap fromBuild();
 
-    const QString& server() const { return m_server; }
-    const QString& mountPoint() const { return m_mountPoint; }
-
     // "\\" + server + "\".
     QString root() const;
 
