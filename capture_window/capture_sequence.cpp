@@ -1,6 +1,7 @@
 #include "capture_window.h"
 
 #include "ui_form_imagemaker.h"
+#include "views.h"
 #include "window_log.h"
 
 #include <stdexcept>
@@ -68,24 +69,21 @@ void Form_ImageMaker::showCaptureFailure()
 bool Form_ImageMaker::CaptureViews()
 {
     bool result = true;
-    const bool bottomFirst = CurrentView == QLatin1String("Bottom");
-    const QString& firstPrefix = bottomFirst ? image_store::BottomPrefix : image_store::ColorPrefix;
-    const QString& otherPrefix = bottomFirst ? image_store::ColorPrefix : image_store::BottomPrefix;
-    const qint16 otherCamera = bottomFirst ? ColorCamIndex : BottomCamIndex;
-    const qint16 returnCamera = bottomFirst ? BottomCamIndex : ColorCamIndex;
+    const views::View& live = views::named(CurrentView);
+    const views::View& second = views::other(live);
 
     try {
-        QString first = m_store.imagePath(firstPrefix, CurrentSample, image_store::BmpExtension);
-        m_camera.SaveStill(0, 24, first, QString());
-        m_camera.SelectCamera(otherCamera);
-        QString second = m_store.imagePath(otherPrefix, CurrentSample, image_store::BmpExtension);
-        m_camera.SaveStill(0, 24, second, QString());
-        finishCapture(returnCamera);
+        QString firstPath = m_store.imagePath(live.filePrefix, CurrentSample, image_store::BmpExtension);
+        m_camera.SaveStill(0, 24, firstPath, QString());
+        m_camera.SelectCamera(second.cameraIndex);
+        QString secondPath = m_store.imagePath(second.filePrefix, CurrentSample, image_store::BmpExtension);
+        m_camera.SaveStill(0, 24, secondPath, QString());
+        finishCapture(live.cameraIndex);
     } catch (const std::exception& error) {
         result = false;
         m_captureError = QString::fromUtf8(error.what());
         qCWarning(lcWindow, "Capture of %s failed: %s", qPrintable(CurrentSample), error.what());
-        finishCapture(returnCamera);
+        finishCapture(live.cameraIndex);
     }
     return result;
 }
@@ -97,7 +95,8 @@ void Form_ImageMaker::finishCapture(qint16 returnCamera)
     // The converters read the bitmaps: both must be in place first. Once
     // waited for, a still's failure is not raised a second time.
     m_store.waitForStills();
-    for (const QString& prefix : { image_store::BottomPrefix, image_store::ColorPrefix }) {
+    for (const views::View* view : views::all()) {
+        const QString& prefix = view->filePrefix;
         const QString sample = CurrentSample.trimmed();
         try {
             m_store.startConversion(

@@ -3,6 +3,7 @@
 #include "artwork.h"
 #include "frm_wo.h"
 #include "ui_form_imagemaker.h"
+#include "views.h"
 #include "window_conventions.h"
 #include "window_log.h"
 
@@ -13,8 +14,6 @@
 #include <QPointer>
 
 namespace {
-const QString ColorView = QStringLiteral("Color");
-const QString BottomView = QStringLiteral("Bottom");
 // Longer than the gap between a scanner's keys, shorter than a person notices.
 constexpr int TypedScanPauseMs = 300;
 
@@ -50,7 +49,7 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     const QPixmap banner = QPixmap::fromImage(artwork::headerBanner());
     for (QLabel* strip : { ui->Image1, ui->Image2, ui->Image3 })
         strip->setPixmap(banner);
-    ui->cmd_View->setIcon(QPixmap::fromImage(artwork::viewButtonFace(ColorView)));
+    ui->cmd_View->setIcon(QPixmap::fromImage(artwork::viewButtonFace(views::color().name)));
     ui->cmd_capture->setIcon(QPixmap::fromImage(artwork::captureButtonFace()));
     m_camera.attachView(ui->LiveCam1);
 
@@ -114,8 +113,6 @@ Form_ImageMaker::~Form_ImageMaker()
 void Form_ImageMaker::formLoad()
 {
     CapturedCount = 0;
-    ColorCamIndex = 1;
-    BottomCamIndex = 0;
 
     const QColor buttonFace(242, 240, 229);
     for (QPushButton* button : { ui->cmd_capture, ui->cmd_View }) {
@@ -124,7 +121,7 @@ void Form_ImageMaker::formLoad()
         button->setPalette(palette);
     }
 
-    CurrentView = ColorView;
+    CurrentView = views::color().name;
     InitCameras();
 
     QPalette window = palette();
@@ -155,8 +152,8 @@ void Form_ImageMaker::InitCameras()
     m_camera.StartControl(status);
     m_camera.StartupSwitch(-1);
 
-    const std::int32_t bottom = m_camera.SelectCamera(BottomCamIndex);
-    const std::int32_t color = m_camera.SelectCamera(ColorCamIndex);
+    const std::int32_t bottom = m_camera.SelectCamera(views::BottomCamIndex);
+    const std::int32_t color = m_camera.SelectCamera(views::ColorCamIndex);
     if (bottom == 0 || color == 0) {
         m_prompts.showMessage(this, QStringLiteral("Unable to connect to any camera"));
         ui->cmd_capture->setEnabled(false);
@@ -165,19 +162,15 @@ void Form_ImageMaker::InitCameras()
 
 void Form_ImageMaker::cmd_View_Click()
 {
-    if (CurrentView == ColorView) {
-        ui->cmd_View->setIcon(QPixmap::fromImage(m_store.loadImage(m_store.buttonFacePath(ColorView))));
-        CurrentView = BottomView;
-        ui->lbl_view->setText(QStringLiteral("Bottom View"));
-        ui->cmd_View->setAccessibleName(QStringLiteral("Show the colour camera"));
-        m_camera.SelectCamera(0);
-    } else {
-        ui->cmd_View->setIcon(QPixmap::fromImage(m_store.loadImage(m_store.buttonFacePath(BottomView))));
-        CurrentView = ColorView;
-        ui->lbl_view->setText(QStringLiteral("Color View"));
-        ui->cmd_View->setAccessibleName(QStringLiteral("Show the bottom camera"));
-        m_camera.SelectCamera(1);
-    }
+    // Only exactly "Color" turns to the bottom view; anything else to colour.
+    const views::View& next = CurrentView == views::color().name ? views::bottom() : views::color();
+    // The button shows the view it turns back to.
+    const views::View& back = views::other(next);
+    ui->cmd_View->setIcon(QPixmap::fromImage(m_store.loadImage(m_store.buttonFacePath(back.name))));
+    CurrentView = next.name;
+    ui->lbl_view->setText(next.caption);
+    ui->cmd_View->setAccessibleName(QStringLiteral("Show the ") + back.spokenCamera);
+    m_camera.SelectCamera(next.cameraIndex);
 }
 
 void Form_ImageMaker::ShowSampleImages(const QString& sample)
@@ -190,8 +183,8 @@ void Form_ImageMaker::ShowSampleImages(const QString& sample)
     m_shownSample.clear();
     if (sample.size() == 8) {
         m_shownSample = sample.trimmed();
-        loadPicture(image_store::BottomPrefix);
-        loadPicture(image_store::ColorPrefix);
+        for (const views::View* view : views::all())
+            loadPicture(view->filePrefix);
         caption = sample;
         ui->cmd_Redo->show();
         ui->cmd_Delete->show();

@@ -124,8 +124,6 @@ private:
     ScanDialogAccess m_scanDialog;
     QTimer* Timer1 = nullptr;
 
-    qint16 ColorCamIndex = 1;
-    qint16 BottomCamIndex = 0;
     QString CurrentView;
     QString CurrentSample;
     QStringList CapturedSamples;

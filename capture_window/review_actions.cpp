@@ -1,6 +1,7 @@
 #include "capture_window.h"
 
 #include "ui_form_imagemaker.h"
+#include "views.h"
 
 void Form_ImageMaker::lst_Captured_DblClick()
 {
@@ -30,8 +31,8 @@ void Form_ImageMaker::cmd_Delete_Click()
     guarded([this] {
         const QString sample = ui->lbl_Pictures->text();
         // A conversion still at work writes nothing now: not a failure.
-        for (const QString& prefix : { image_store::ColorPrefix, image_store::BottomPrefix })
-            m_conversions.forget(prefix, sample.trimmed());
+        for (const views::View* view : views::all())
+            m_conversions.forget(view->filePrefix, sample.trimmed());
         m_store.deleteJpegs(sample);
     });
 }

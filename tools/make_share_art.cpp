@@ -1,5 +1,6 @@
 // Draws the view-switch button faces into the software folder of a share.
 #include "artwork.h"
+#include "views.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -11,7 +12,7 @@ int main(int argc, char** argv)
     QGuiApplication application(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "--icon") {
         // The program's icon: the webcam of the view button, squared.
-        const QImage face = artwork::viewButtonFace(QStringLiteral("Color"));
+        const QImage face = artwork::viewButtonFace(views::color().name);
         QImage icon = face.copy(0, 0, 36, 38).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         return icon.save(QString::fromLocal8Bit(argv[2]), "PNG") ? 0 : 1;
     }
@@ -24,9 +25,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "make_share_art: cannot create %s\n", argv[1]);
         return 1;
     }
-    for (const QString& view : { QStringLiteral("Color"), QStringLiteral("Bottom") }) {
-        const QString path = folder + QStringLiteral("/bt_vw_") + view + QStringLiteral(".jpg");
-        if (!artwork::viewButtonFace(view).save(path, "JPG", 95)) {
+    for (const views::View* view : views::all()) {
+        const QString path = folder + QStringLiteral("/bt_vw_") + view->name + QStringLiteral(".jpg");
+        if (!artwork::viewButtonFace(view->name).save(path, "JPG", 95)) {
             std::fprintf(stderr, "make_share_art: cannot write %s\n", qPrintable(path));
             return 1;
         }
