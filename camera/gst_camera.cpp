@@ -3,6 +3,7 @@
 #include "bitmap_file.h"
 #include "build_config.h"
 #include "camera_log.h"
+#include "gst_handles.h"
 #include "live_view.h"
 #include "share_path.h"
 #include "share_worker.h"
@@ -23,20 +24,6 @@ using Clock = std::chrono::steady_clock;
 // A frame older than this does not count as the camera delivering frames.
 constexpr auto FreshWindow = std::chrono::milliseconds(500);
 
-struct ObjectUnref {
-    void operator()(gpointer object) const { gst_object_unref(object); }
-};
-struct SampleUnref {
-    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
-};
-using ElementPtr = std::unique_ptr<GstElement, ObjectUnref>;
-using SamplePtr = std::unique_ptr<GstSample, SampleUnref>;
-
-SamplePtr refSample(const SamplePtr& sample)
-{
-    return SamplePtr(sample ? gst_sample_ref(sample.get()) : nullptr);
-}
-
 void ensureGstreamer()
 {
     static std::once_flag once;
@@ -45,7 +32,7 @@ void ensureGstreamer()
 
 // A frame mapped for as long as a QImage refers to its pixels.
 struct MappedFrame {
-    SamplePtr sample;
+    gst::SampleHandle sample;
     GstVideoFrame frame;
 };
 
@@ -57,7 +44,7 @@ void releaseMappedFrame(void* data)
 }
 
 // Wraps the sample's pixels without copying them.
-QImage imageOf(const SamplePtr& sample)
+QImage imageOf(const gst::SampleHandle& sample)
 {
     if (!sample)
         return {};
@@ -67,7 +54,7 @@ QImage imageOf(const SamplePtr& sample)
     if (!caps || !buffer || !gst_video_info_from_caps(&info, caps)
         || GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRx)
         return {};
-    auto* mapped = new MappedFrame { refSample(sample), {} };
+    auto* mapped = new MappedFrame { gst::refSample(sample), {} };
     if (!gst_video_frame_map(&mapped->frame, &info, buffer, GST_MAP_READ)) {
         delete mapped;
         return {};
@@ -91,13 +78,13 @@ struct GstCamera::Camera {
     GstCamera* owner = nullptr;
 
     // Touched only by the user-interface thread.
-    ElementPtr pipeline;
-    ElementPtr sink;
+    gst::ElementHandle pipeline;
+    gst::ElementHandle sink;
 
     // Shared with the streaming thread.
     std::mutex mutex;
     std::condition_variable changed;
-    SamplePtr latest;
+    gst::SampleHandle latest;
     std::uint64_t sequence = 0;
     Clock::time_point arrivedAt;
     int warmupLeft = 0;
@@ -125,7 +112,7 @@ namespace {
 GstFlowReturn onNewSample(GstAppSink* sink, gpointer data)
 {
     auto* camera = static_cast<GstCamera::Camera*>(data);
-    SamplePtr sample(gst_app_sink_pull_sample(sink));
+    gst::SampleHandle sample(gst_app_sink_pull_sample(sink));
     if (!sample)
         return GST_FLOW_OK;
     {
@@ -149,16 +136,13 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
 {
     auto* camera = static_cast<GstCamera::Camera*>(data);
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-        GError* error = nullptr;
-        gchar* debug = nullptr;
-        gst_message_parse_error(message, &error, &debug);
+        gst::ErrorHandle error;
+        gst::StringHandle debug;
+        gst_message_parse_error(message, gst::out(error), gst::out(debug));
         std::string why = error ? error->message : "pipeline error";
         if (debug)
-            why += std::string(" (") + debug + ")";
+            why += std::string(" (") + debug.get() + ")";
         camera->fail(why);
-        if (error)
-            g_error_free(error);
-        g_free(debug);
     } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
         camera->fail("the camera stopped delivering pictures");
     }
@@ -294,18 +278,15 @@ bool GstCamera::start(Camera& camera)
     const std::string description = camera.source.description
         + " ! videoconvert ! video/x-raw,format=BGRx"
           " ! appsink name=imagemaker_sink max-buffers=1 drop=true sync=false enable-last-sample=false";
-    GError* error = nullptr;
-    GstElement* parsed = gst_parse_launch(description.c_str(), &error);
+    gst::ErrorHandle error;
+    // Parsing may return a pipeline together with an error: both are let go.
+    gst::ElementHandle parsed = gst::adoptElement(gst_parse_launch(description.c_str(), gst::out(error)));
     if (error || !parsed) {
         const std::string why = error ? error->message : "the camera's description cannot be built";
-        if (error)
-            g_error_free(error);
-        if (parsed)
-            gst_object_unref(gst_object_ref_sink(parsed));
         camera.fail(why + " in \"" + camera.source.description + "\"");
         return false;
     }
-    camera.pipeline.reset(GST_ELEMENT(gst_object_ref_sink(parsed)));
+    camera.pipeline = std::move(parsed);
     camera.sink.reset(gst_bin_get_by_name(GST_BIN(camera.pipeline.get()), "imagemaker_sink"));
 
     {
@@ -317,9 +298,8 @@ bool GstCamera::start(Camera& camera)
     GstAppSinkCallbacks callbacks {};
     callbacks.new_sample = onNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(camera.sink.get()), &callbacks, &camera, nullptr);
-    GstBus* bus = gst_element_get_bus(camera.pipeline.get());
-    gst_bus_set_sync_handler(bus, onBusMessage, &camera, nullptr);
-    gst_object_unref(bus);
+    const gst::BusHandle bus(gst_element_get_bus(camera.pipeline.get()));
+    gst_bus_set_sync_handler(bus.get(), onBusMessage, &camera, nullptr);
 
     if (gst_element_set_state(camera.pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         camera.fail("the camera cannot be started");
@@ -397,7 +377,7 @@ void GstCamera::saveStill(
 
     // Only a frame that arrives after this call began is the camera's current
     // picture; anything older may show the sample before it was placed.
-    SamplePtr sample;
+    gst::SampleHandle sample;
     {
         std::unique_lock lock(camera.mutex);
         const std::uint64_t before = camera.sequence;
@@ -408,7 +388,7 @@ void GstCamera::saveStill(
         if (!fresh)
             throw CameraError("SaveStill: " + cameraName(live) + " delivered no picture within "
                 + std::to_string(m_timeouts.still.count()) + " ms");
-        sample = refSample(camera.latest);
+        sample = gst::refSample(camera.latest);
     }
     // Straight from the mapped frame: no copy in between.
     const QImage frame = imageOf(sample);
@@ -438,10 +418,10 @@ void GstCamera::presentFrame()
     if (!m_view || !m_viewEnabled.load() || live < 0)
         return;
     Camera& camera = *m_cameras[live];
-    SamplePtr sample;
+    gst::SampleHandle sample;
     {
         std::lock_guard lock(camera.mutex);
-        sample = refSample(camera.latest);
+        sample = gst::refSample(camera.latest);
     }
     if (sample)
         m_view->setFrame(imageOf(sample));

@@ -62,14 +62,6 @@ public:
     Result invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments) override;
     void attachView(LiveView* view) override;
 
-    void initializeControl(const QString& applicationName, const QString& settingsKey, std::int32_t flags);
-    void setStartupOptions(std::int32_t mirror, std::int32_t stretch, std::int32_t keepStreaming);
-    std::int32_t startControl();
-    void setStartupSwitch(std::int32_t value);
-    std::int32_t selectCamera(std::int32_t index);
-    void saveStill(
-        std::int32_t compression, std::int32_t bitsPerPixel, const QString& path, const QString& note);
-
     // Stills are then written by the share worker, and SaveStill returns once
     // it has its frame; ImageStore::waitForStills() tells when they are in
     // place. Without one, SaveStill writes before it returns.
@@ -85,6 +77,15 @@ public:
     void frameArrived(Camera& camera);
 
 private:
+    // The control's operations, reached through invoke().
+    void initializeControl(const QString& applicationName, const QString& settingsKey, std::int32_t flags);
+    void setStartupOptions(std::int32_t mirror, std::int32_t stretch, std::int32_t keepStreaming);
+    std::int32_t startControl();
+    void setStartupSwitch(std::int32_t value);
+    std::int32_t selectCamera(std::int32_t index);
+    void saveStill(
+        std::int32_t compression, std::int32_t bitsPerPixel, const QString& path, const QString& note);
+
     bool start(Camera& camera);
     void stop(Camera& camera);
     bool waitForFrames(Camera& camera);
