@@ -71,7 +71,7 @@ std::string solid(const char* pattern, int width, int height)
 class TestCamera : public QObject {
     Q_OBJECT
     TempShare share;
-    const QString dir = QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\");
+    const QString dir = SamplesSharePath;
 
     std::unique_ptr<GstCamera> makeCamera(int width = 321, int height = 241)
     {

@@ -1,7 +1,7 @@
 // Faults inside a capture, on the real window, cameras and converter: a
 // camera lost between the two stills, a sample folder that cannot be written.
 
-#include "converters_at_work.h"
+#include "processes.h"
 #include "window_fixture.h"
 
 #include <QDir>
@@ -37,11 +37,6 @@ private:
     camera::GstCamera& m_real;
 };
 
-QByteArray contents(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 } // namespace
 
 class TestCaptureFaults : public QObject {
@@ -126,7 +121,7 @@ private slots:
         capture();
         QCOMPARE(f->window->capturedCount(), 1);
         QVERIFY(waitForFile(f->sampleFile("BTM_00061000_01.jpg")));
-        const QByteArray earlierBottom = contents(f->sampleFile("BTM_00061000_01.bmp"));
+        const QByteArray earlierBottom = fileContents(f->sampleFile("BTM_00061000_01.bmp"));
 
         arm("00061000");
         faulty.armed = true;
@@ -136,7 +131,7 @@ private slots:
         // The colour still was taken before the loss and is whole; the
         // bottom one from the earlier take is untouched.
         QVERIFY(mostlyColour(QImage(f->sampleFile("CLR_00061000_01.bmp")), Qt::green));
-        QCOMPARE(contents(f->sampleFile("BTM_00061000_01.bmp")), earlierBottom);
+        QCOMPARE(fileContents(f->sampleFile("BTM_00061000_01.bmp")), earlierBottom);
         verifyNoPartialFiles();
 
         // Plugged back in: the next capture works.
@@ -166,7 +161,7 @@ private slots:
             "BTM_00062000_01.jpg" };
         QList<QByteArray> earlier;
         for (const QString& name : names)
-            earlier << contents(f->sampleFile(name));
+            earlier << fileContents(f->sampleFile(name));
 
         // Read and search, no writing.
         QVERIFY(QFile::setPermissions(folder,
@@ -180,7 +175,7 @@ private slots:
         verifyWaitingAfterFailure(1);
         waitForConverters();
         for (int i = 0; i < names.size(); ++i)
-            QVERIFY2(contents(f->sampleFile(names[i])) == earlier[i], qPrintable(names[i]));
+            QVERIFY2(fileContents(f->sampleFile(names[i])) == earlier[i], qPrintable(names[i]));
         verifyNoPartialFiles();
     }
 };

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 
 namespace {
-const QString Dir = QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\");
+const QString Dir = SamplesSharePath;
 
 QString command(const QString& prefix, const QString& sample)
 {

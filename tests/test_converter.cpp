@@ -32,11 +32,6 @@ class TestConverter : public QObject {
             *message = err.str();
         return status;
     }
-    static QByteArray readAll(const QString& file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
     // Nothing but the named files is in the folder: no temporary is left.
     void verifyFolderHolds(const QStringList& names)
     {
@@ -179,7 +174,7 @@ private slots:
             QCOMPARE(::mkfifo(QFile::encodeName(source).constData(), 0600), 0);
             present << "pipe.bmp";
         } else if (kind == "huge") {
-            QByteArray header = readAll(path("in.bmp")).left(54);
+            QByteArray header = fileContents(path("in.bmp")).left(54);
             const qint32 side = 30000;
             memcpy(header.data() + 18, &side, 4);
             memcpy(header.data() + 22, &side, 4);
@@ -198,7 +193,7 @@ private slots:
         QCOMPARE(std::count(message.begin(), message.end(), '\n'), 1);
         verifyFolderHolds(present);
         if (kind == "link")
-            QCOMPARE(readAll(outside.filePath("target")), QByteArray("not ours"));
+            QCOMPARE(fileContents(outside.filePath("target")), QByteArray("not ours"));
         QVERIFY(QDir(outside.path()).entryList(QDir::Files).size() <= 1);
     }
 
@@ -211,7 +206,7 @@ private slots:
         for (int y = h / 2; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 image.setPixelColor(x, y, Qt::blue);
-        QByteArray file = readAll((writeBitmap(path("in.bmp"), w, h), path("in.bmp"))).left(54);
+        QByteArray file = fileContents((writeBitmap(path("in.bmp"), w, h), path("in.bmp"))).left(54);
         const qint32 height = -h;
         memcpy(file.data() + 22, &height, 4);
         for (int y = 0; y < h; ++y) {
@@ -244,7 +239,7 @@ private slots:
         QFETCH(bool, retake);
         writeBitmap(path("in.bmp"), 64, 64, Qt::green);
         QCOMPARE(run({ path("in.bmp"), "-j", "--o", path("out.jpg") }), 0);
-        const QByteArray earlier = readAll(path("out.jpg"));
+        const QByteArray earlier = fileContents(path("out.jpg"));
         writeBitmap(path("big.bmp"), 6000, 6000, Qt::red);
         // Replaced by a rename, as the camera writes its bitmaps.
         const auto replace = [this](const char* from) {
@@ -279,7 +274,7 @@ private slots:
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), converter::SupersededStatus);
         if (retake)
-            QCOMPARE(readAll(path("out.jpg")), earlier);
+            QCOMPARE(fileContents(path("out.jpg")), earlier);
         else
             QVERIFY(!QFileInfo::exists(path("out.jpg")));
         verifyFolderHolds(retake ? QStringList { "in.bmp", "out.jpg" } : QStringList { "in.bmp" });
@@ -332,7 +327,7 @@ private slots:
     {
         writeBitmap(path("small.bmp"), 64, 48);
         QCOMPARE(run({ path("small.bmp"), "-j", "--o", path("out.jpg") }), 0);
-        const QByteArray earlier = readAll(path("out.jpg"));
+        const QByteArray earlier = fileContents(path("out.jpg"));
         writeBitmap(path("big.bmp"), 1280, 720);
 
         QProcess process;
@@ -345,7 +340,7 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(process.readAllStandardError().contains("cannot write"));
-        QCOMPARE(readAll(path("out.jpg")), earlier);
+        QCOMPARE(fileContents(path("out.jpg")), earlier);
         verifyFolderHolds({ "small.bmp", "big.bmp", "out.jpg" });
     }
 };

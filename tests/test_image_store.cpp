@@ -1,4 +1,5 @@
 #include "image_store.h"
+#include "processes.h"
 #include "test_support.h"
 
 #include <QElapsedTimer>
@@ -12,7 +13,6 @@
 #include <map>
 #include <thread>
 
-#include <dirent.h>
 #include <unistd.h>
 
 using namespace image_store;
@@ -24,7 +24,7 @@ class TestImageStore : public QObject {
     SpawnLauncher launcher { share.map() };
     ImageStore store { share.map(), launcher, worker };
 
-    QString dir() const { return QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\"); }
+    QString dir() const { return SamplesSharePath; }
 
 private slots:
     void names_forSample00012345_followTheNamingRule()
@@ -125,18 +125,7 @@ private slots:
         // Children that had exited and not been reaped would show as zombies
         // of this process.
         QTest::qWait(300);
-        int zombies = 0;
-        DIR* proc = opendir("/proc");
-        while (dirent* entry = readdir(proc)) {
-            QFile stat(QString("/proc/%1/stat").arg(entry->d_name));
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
-            if (fields.size() > 2 && fields[1] == "Z" && fields[2].toInt() == getpid())
-                ++zombies;
-        }
-        closedir(proc);
-        QCOMPARE(zombies, 0);
+        QCOMPARE(zombieChildren(), 0);
     }
 
     void deleteJpegs_removesBothJpegsAndKeepsBitmaps()

@@ -35,6 +35,12 @@ QString TempShare::softwareFolder() const
     return m_dir.path() + QStringLiteral("/virtual_directories/IMG_SOFTWARE/QORVEL/Lens_Desk");
 }
 
+QByteArray fileContents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool waitForFile(const QString& path, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);

@@ -29,6 +29,13 @@ private:
     image_store::ShareMap m_map;
 };
 
+// The sample folder as the program names it on the share.
+inline const QString SamplesSharePath
+    = QStringLiteral("\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\");
+
+// A file's whole contents; empty when it cannot be read.
+QByteArray fileContents(const QString& path);
+
 // Polls for a file that another process writes; the product never waits.
 bool waitForFile(const QString& path, int timeoutMs = 10000);
 

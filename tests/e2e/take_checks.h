@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bench_driver.h"
-#include "converters_at_work.h"
+#include "processes.h"
 
 #include <QtTest>
 
