@@ -91,7 +91,9 @@ struct GstCamera::Camera {
     bool failed = false;
     std::string failure;
 
-    void fail(std::string why)
+    // `why` is what the operator is told; `detail` (GStreamer's debug text)
+    // only goes to the log.
+    void fail(std::string why, const std::string& detail = {})
     {
         bool first = false;
         {
@@ -102,7 +104,8 @@ struct GstCamera::Camera {
             }
         }
         if (first)
-            qCWarning(lcCamera, "%s failed: %s", cameraName(index).c_str(), why.c_str());
+            qCWarning(lcCamera, "%s failed: %s%s", cameraName(index).c_str(), why.c_str(),
+                detail.empty() ? "" : (" (" + detail + ")").c_str());
         changed.notify_all();
     }
 };
@@ -139,10 +142,7 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* message, gpointer data)
         gst::ErrorHandle error;
         gst::StringHandle debug;
         gst_message_parse_error(message, gst::out(error), gst::out(debug));
-        std::string why = error ? error->message : "pipeline error";
-        if (debug)
-            why += std::string(" (") + debug.get() + ")";
-        camera->fail(why);
+        camera->fail(error ? error->message : "pipeline error", debug ? debug.get() : "");
     } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
         camera->fail("the camera stopped delivering pictures");
     }
@@ -177,14 +177,6 @@ std::array<CameraSource, 2> GstCamera::buildSources()
     return { CameraSource {
                  std::string(buildconfig::BottomCameraSource), buildconfig::BottomCameraWarmupFrames },
         CameraSource { std::string(buildconfig::ColorCameraSource), buildconfig::ColorCameraWarmupFrames } };
-}
-
-void GstCamera::setSource(int index, CameraSource source)
-{
-    if (index < 0 || index > 1)
-        throw CameraError("There is no " + cameraName(index));
-    m_cameras[index]->source = std::move(source);
-    m_cameras[index]->fail("the camera was replaced");
 }
 
 Result GstCamera::invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments)

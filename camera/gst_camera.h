@@ -67,11 +67,6 @@ public:
     // place. Without one, SaveStill writes before it returns.
     void writeStillsOn(image_store::ShareWorker* worker) { m_writer = worker; }
 
-    int liveIndex() const { return m_live.load(); }
-    // Replaces a camera's source; it takes effect at the camera's next start.
-    // Stands for unplugging a camera and plugging in another.
-    void setSource(int index, CameraSource source);
-
     struct Camera;
     // Called on a streaming thread for each frame that a camera keeps.
     void frameArrived(Camera& camera);

@@ -1,5 +1,6 @@
 #include "bitmap_file.h"
 #include "camera_control.h"
+#include "camera_socket.h"
 #include "frame_geometry.h"
 #include "gst_camera.h"
 #include "live_view.h"
@@ -343,18 +344,24 @@ private slots:
 
     void cameraLostAndBack_saveRaises_thenNextSelectWorks()
     {
-        // A source that ends stands for a camera pulled out of its socket.
-        GstCamera cam(
-            { CameraSource {
-                  "videotestsrc is-live=true num-buffers=5 pattern=red ! video/x-raw,width=32,height=32" },
-                CameraSource { solid("green", 32, 32) } },
+        camera_socket::registerElement();
+        camera_socket::plugIn(0);
+        GstCamera cam({ CameraSource { camera_socket::in(solid("red", 32, 32), 0) },
+                          CameraSource { solid("green", 32, 32) } },
             share.map());
         LiveCamera live(cam);
-        live.SelectCamera(0);
-        QTest::qWait(400);
+        QVERIFY(live.SelectCamera(0) != 0);
+        camera_socket::unplug(0);
         QString path = dir + "lost.bmp";
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("camera 0 \\(bottom\\) failed: Camera 0 was unplugged"));
         QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 24, path, ""));
-        cam.setSource(0, CameraSource { solid("red", 32, 32) });
+        QVERIFY(!QFile::exists(share.sampleFile("lost.bmp")));
+        // Not back yet: the camera cannot be selected.
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression("camera 0 \\(bottom\\) failed: Camera 0 is not plugged in"));
+        QCOMPARE(live.SelectCamera(0), 0);
+        camera_socket::plugIn(0);
         QVERIFY(live.SelectCamera(0) != 0);
         live.SaveStill(0, 24, path, "");
         QVERIFY(mostlyColour(QImage(share.sampleFile("lost.bmp")), Qt::red));

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "camera_socket.h"
 #include "capture_window.h"
 #include "frm_wo.h"
 #include "gst_camera.h"
+#include "live_view.h"
 #include "test_support.h"
 
 #include <QLabel>
@@ -45,8 +47,9 @@ struct WindowFixture {
     image_store::ShareWorker shareWorker;
     RecordingLauncher launcher { share.map() };
     image_store::ImageStore store { share.map(), launcher, shareWorker };
-    camera::GstCamera camera { { camera::CameraSource { solidSource("red") },
-                                   camera::CameraSource { solidSource("green") } },
+    // Each camera sits in a socket that a test may pull it out of.
+    camera::GstCamera camera { { camera::CameraSource { camera_socket::in(solidSource("red"), 0) },
+                                   camera::CameraSource { camera_socket::in(solidSource("green"), 1) } },
         share.map() };
     // What the window calls; a test may put a fault-injecting layer here.
     camera::CameraDispatch* dispatch = &camera;
@@ -54,6 +57,13 @@ struct WindowFixture {
     ModalScript scans { "Frm_Wo" };
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
     std::unique_ptr<Form_ImageMaker> window;
+
+    WindowFixture()
+    {
+        camera_socket::registerElement();
+        camera_socket::plugIn(0);
+        camera_socket::plugIn(1);
+    }
 
     // A box a failing test left open would block the next test's window.
     ~WindowFixture()
@@ -86,6 +96,12 @@ struct WindowFixture {
     static ModalScript::Action press(const char* button)
     {
         return [button](QWidget* dialog) { dialog->findChild<QPushButton*>(button)->click(); };
+    }
+    // Whether the live view shows that camera's colour, soon.
+    bool liveShows(QColor colour)
+    {
+        auto* view = child<camera::LiveView>("LiveCam1");
+        return QTest::qWaitFor([&] { return mostlyColour(view->frame(), colour); }, 3000);
     }
     QImage picture(const char* box) { return child<QLabel>(box)->pixmap().toImage(); }
     QString sampleFile(const QString& name) { return share.sampleFile(name); }

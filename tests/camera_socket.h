@@ -1,0 +1,19 @@
+#pragma once
+
+// The socket a test camera sits in: a pass-through GStreamer element,
+// "imagemakersocket camera=N", put after a test source. Pulling the camera
+// out fails its running pipeline as a camera driver does when its device
+// goes, and fails every start until it is plugged in again.
+
+#include <string>
+
+namespace camera_socket {
+
+// Makes the element known to this process; safe to call more than once.
+void registerElement();
+// The source, plugged into camera N's socket.
+std::string in(const std::string& source, int camera);
+void unplug(int camera);
+void plugIn(int camera);
+
+} // namespace camera_socket
