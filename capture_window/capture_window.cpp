@@ -30,7 +30,7 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     , m_store(services.store)
     , m_prompts(services.prompts)
     , m_clock(std::move(services.clock))
-    , m_scanDialog(this)
+    , m_scanDialog(this, std::move(services.showScanDialog))
 {
     ui->setupUi(this);
     setFixedSize(size());

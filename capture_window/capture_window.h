@@ -24,12 +24,15 @@ class QKeyEvent;
 class QLabel;
 
 // What the capture window is given rather than makes: the camera behind
-// LiveCam1, the image store, the message boxes and the clock.
+// LiveCam1, the image store, the message boxes, the clock and the way the
+// scan dialog is shown.
 struct CaptureWindowServices {
     camera::CameraDispatch& camera;
     image_store::ImageStore& store;
     Prompts& prompts;
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+    // How the scan dialog is shown; by default modally, on its own.
+    ScanDialogAccess::ShowModal showScanDialog = {};
 };
 
 // The main window: live view, arming, capture, history and review.

@@ -2,8 +2,9 @@
 
 #include "frm_wo.h"
 
-ScanDialogAccess::ScanDialogAccess(QWidget* owner)
+ScanDialogAccess::ScanDialogAccess(QWidget* owner, ShowModal showModal)
     : m_owner(owner)
+    , m_showModal(std::move(showModal))
 {
 }
 
@@ -35,7 +36,10 @@ void ScanDialogAccess::showModal()
 {
     Frm_Wo& shown = dialog();
     shown.setWindowModality(Qt::ApplicationModal);
-    shown.exec();
+    if (m_showModal)
+        m_showModal(shown);
+    else
+        shown.exec();
 }
 
 void ScanDialogAccess::unload()

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QWidget;
@@ -12,7 +13,11 @@ class Frm_Wo;
 // keeps a pointer to a dialog that has gone.
 class ScanDialogAccess {
 public:
-    explicit ScanDialogAccess(QWidget* owner);
+    // How the dialog is shown modally: it returns once the dialog has hidden
+    // itself. By default the dialog's own event loop; a script in tests.
+    using ShowModal = std::function<void(Frm_Wo&)>;
+
+    explicit ScanDialogAccess(QWidget* owner, ShowModal showModal = {});
     ~ScanDialogAccess();
     ScanDialogAccess(const ScanDialogAccess&) = delete;
     ScanDialogAccess& operator=(const ScanDialogAccess&) = delete;
@@ -29,5 +34,6 @@ public:
 
 private:
     QWidget* m_owner;
+    ShowModal m_showModal;
     std::unique_ptr<Frm_Wo> m_dialog;
 };

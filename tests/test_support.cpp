@@ -1,10 +1,14 @@
 #include "test_support.h"
 
+#include "frm_wo.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QTest>
 #include <QPainter>
 #include <QThread>
 #include <QWidget>
@@ -81,52 +85,25 @@ Answer ScriptedPrompts::askYesNo(QWidget*, const QString& text, const QString& t
     return { answer, {} };
 }
 
-ModalScript::ModalScript(const char* className)
-    : m_className(className)
+void ScriptedScanDialog::show(Frm_Wo& dialog)
 {
-    startTimer(5);
-}
-
-void ModalScript::timerEvent(QTimerEvent*)
-{
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->inherits(m_className.constData()) || !modal->isVisible()) {
-        m_last = nullptr;
-        return;
+    QPointer<Frm_Wo> shown(&dialog);
+    const auto open = [&] { return shown && shown->isVisible(); };
+    dialog.show();
+    // Whether it is answered in time is looked at below.
+    static_cast<void>(QTest::qWaitFor([&] { return !open() || !m_actions.empty(); }, UnansweredLimitMs));
+    if (open() && !m_actions.empty()) {
+        Action action = std::move(m_actions.front());
+        m_actions.pop_front();
+        ++m_handled;
+        action(shown.data());
+        static_cast<void>(QTest::qWaitFor([&] { return !open(); }, UnansweredLimitMs));
     }
-    if (modal == m_last || m_actions.empty()) {
-        closeIfLeftUnanswered(modal);
-        return;
+    if (open()) {
+        qWarning("the scan dialog was left open %d s with no scripted action to close it; closing it",
+            UnansweredLimitMs / 1000);
+        shown->hide();
     }
-    m_unanswered = nullptr;
-    m_last = modal;
-    modal->installEventFilter(this);
-    Action action = std::move(m_actions.front());
-    m_actions.pop_front();
-    ++m_handled;
-    action(modal);
-}
-
-void ModalScript::closeIfLeftUnanswered(QWidget* modal)
-{
-    if (modal != m_unanswered) {
-        m_unanswered = modal;
-        m_unansweredFor.start();
-        return;
-    }
-    if (m_unansweredFor.elapsed() < UnansweredLimitMs)
-        return;
-    qWarning("%s left open %d s with no scripted action left for it; closing it", m_className.constData(),
-        UnansweredLimitMs / 1000);
-    m_unanswered = nullptr;
-    modal->close();
-}
-
-bool ModalScript::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == m_last && event->type() == QEvent::Hide)
-        m_last = nullptr;
-    return false;
 }
 
 bool mostlyColour(const QImage& image, QColor expected, int tolerance)

@@ -3,6 +3,8 @@
 #include "image_store.h"
 #include "prompts.h"
 
+class Frm_Wo;
+
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPointer>
@@ -53,33 +55,22 @@ public:
     QStringList log;
 };
 
-// Runs the given actions, one per showing, on each modal widget of the given
-// class as it appears. A showing ends when the widget hides or is deleted, whether or
-// not the timer saw it: the window re-creates its dialog, often at the
-// address the old one had, and can do so between two ticks.
-// A showing left without an action is closed after a while with a warning:
-// the test waiting beneath the dialog's own event loop would otherwise hang.
-class ModalScript : public QObject {
+// Answers the scan dialog from a script, as the window's way of showing it:
+// each showing gets the next action, run on the shown dialog. A showing with
+// nothing scripted stays open, as the real one would, until an action is
+// added or the dialog hides; one left open 30 s is closed with a warning, so
+// that a script's mistake fails its test instead of hanging it.
+class ScriptedScanDialog {
 public:
     using Action = std::function<void(QWidget*)>;
-    explicit ModalScript(const char* className);
     void add(Action action) { m_actions.push_back(std::move(action)); }
     int pending() const { return static_cast<int>(m_actions.size()); }
     int handled() const { return m_handled; }
-
-protected:
-    void timerEvent(QTimerEvent*) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void show(Frm_Wo& dialog);
 
 private:
     static constexpr int UnansweredLimitMs = 30000;
-    void closeIfLeftUnanswered(QWidget* modal);
-
-    QByteArray m_className;
     std::deque<Action> m_actions;
-    QPointer<QWidget> m_last;
-    QPointer<QWidget> m_unanswered;
-    QElapsedTimer m_unansweredFor;
     int m_handled = 0;
 };
 

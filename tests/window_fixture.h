@@ -54,7 +54,7 @@ struct WindowFixture {
     // What the window calls; a test may put a fault-injecting layer here.
     camera::CameraDispatch* dispatch = &camera;
     ScriptedPrompts prompts;
-    ModalScript scans { "Frm_Wo" };
+    ScriptedScanDialog scans;
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
     std::unique_ptr<Form_ImageMaker> window;
 
@@ -76,8 +76,8 @@ struct WindowFixture {
     void open()
     {
         camera.writeStillsOn(&shareWorker);
-        window = std::make_unique<Form_ImageMaker>(
-            CaptureWindowServices { *dispatch, store, prompts, [this] { return now; } });
+        window = std::make_unique<Form_ImageMaker>(CaptureWindowServices { *dispatch, store, prompts,
+            [this] { return now; }, [this](Frm_Wo& dialog) { scans.show(dialog); } });
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
@@ -86,14 +86,14 @@ struct WindowFixture {
     QString text(const char* label) { return child<QLabel>(label)->text(); }
 
     // What a scanner does: eight digits and an Enter into the shown dialog.
-    static ModalScript::Action scan(const QString& number)
+    static ScriptedScanDialog::Action scan(const QString& number)
     {
         return [number](QWidget* dialog) {
             QTest::keyClicks(dialog->focusWidget(), number);
             QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
         };
     }
-    static ModalScript::Action press(const char* button)
+    static ScriptedScanDialog::Action press(const char* button)
     {
         return [button](QWidget* dialog) { dialog->findChild<QPushButton*>(button)->click(); };
     }
