@@ -15,7 +15,7 @@ public:
 
     void setFrame(QImage frame);
     const QImage& frame() const { return m_frame; }
-    // How many frames it has been given; tests and benchmarks read it.
+    // How many frames it has been given.
     quint64 framesShown() const { return m_framesShown; }
 
     // True while "Camera disconnected" is shown over the last frame: no

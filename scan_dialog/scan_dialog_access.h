@@ -14,7 +14,7 @@ class Frm_Wo;
 class ScanDialogAccess {
 public:
     // How the dialog is shown modally: it returns once the dialog has hidden
-    // itself. By default the dialog's own event loop; a script in tests.
+    // itself. By default the dialog's own event loop.
     using ShowModal = std::function<void(Frm_Wo&)>;
 
     explicit ScanDialogAccess(QWidget* owner, ShowModal showModal = {});
