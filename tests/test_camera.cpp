@@ -1,4 +1,5 @@
 #include "bitmap_file.h"
+#include "bmp_header.h"
 #include "camera_control.h"
 #include "camera_socket.h"
 #include "frame_geometry.h"
@@ -39,27 +40,6 @@ public:
     }
     void attachView(LiveView*) override { }
 };
-
-struct BmpHeader {
-    qint32 width = 0;
-    qint32 height = 0;
-    quint16 bitsPerPixel = 0;
-};
-
-BmpHeader readBmpHeader(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray head = file.read(30);
-    if (head.size() < 30 || !head.startsWith("BM"))
-        return {};
-    BmpHeader h;
-    memcpy(&h.width, head.constData() + 18, 4);
-    memcpy(&h.height, head.constData() + 22, 4);
-    memcpy(&h.bitsPerPixel, head.constData() + 28, 2);
-    return h;
-}
 
 std::string solid(const char* pattern, int width, int height)
 {

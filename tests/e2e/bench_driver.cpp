@@ -1,5 +1,7 @@
 #include "bench_driver.h"
 
+#include "bmp_header.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -294,15 +296,11 @@ QByteArray Share::read(const QString& name)
 Bitmap readBitmap(const QString& path)
 {
     Bitmap bitmap;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return bitmap;
-    const QByteArray header = file.read(30);
-    if (header.size() < 30 || !header.startsWith("BM"))
+    const BmpHeader header = readBmpHeader(path);
+    if (!header.isBmp)
         return bitmap;
     bitmap.isBmp = true;
-    bitmap.bitsPerPixel
-        = static_cast<unsigned char>(header[28]) | (static_cast<unsigned char>(header[29]) << 8);
+    bitmap.bitsPerPixel = header.bitsPerPixel;
     bitmap.image = QImage(path, "BMP");
     return bitmap;
 }
