@@ -1,5 +1,7 @@
 #include "camera_socket.h"
 
+#include "camera_property.h"
+
 #include <gst/base/gstbasetransform.h>
 
 #include <array>
@@ -19,8 +21,6 @@ struct SocketClass {
     GstBaseTransformClass parent;
 };
 
-enum { PropCamera = 1 };
-
 G_DEFINE_TYPE(Socket, camera_socket, GST_TYPE_BASE_TRANSFORM)
 
 Socket* self(gpointer object)
@@ -32,22 +32,6 @@ void camera_socket_init(Socket* socket)
 {
     gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(socket), TRUE);
     gst_base_transform_set_in_place(GST_BASE_TRANSFORM(socket), TRUE);
-}
-
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec)
-{
-    if (id == PropCamera)
-        self(object)->camera = g_value_get_int(value);
-    else
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
-}
-
-void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec)
-{
-    if (id == PropCamera)
-        g_value_set_int(value, self(object)->camera);
-    else
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
 }
 
 gboolean start(GstBaseTransform* transform)
@@ -71,11 +55,7 @@ GstFlowReturn passOn(GstBaseTransform* transform, GstBuffer*)
 void camera_socket_class_init(SocketClass* klass)
 {
     GObjectClass* object = G_OBJECT_CLASS(klass);
-    object->set_property = setProperty;
-    object->get_property = getProperty;
-    g_object_class_install_property(object, PropCamera,
-        g_param_spec_int("camera", "Camera", "Camera index (0 or 1)", 0, 1, 0,
-            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    installCameraProperty<Socket>(object);
 
     GstElementClass* element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(

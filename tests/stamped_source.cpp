@@ -1,5 +1,7 @@
 #include "stamped_source.h"
 
+#include "camera_property.h"
+
 #include <gst/base/gstpushsrc.h>
 
 #include <array>
@@ -42,8 +44,6 @@ struct StampSrcClass {
     GstPushSrcClass parent;
 };
 
-enum { PropCamera = 1 };
-
 G_DEFINE_TYPE(StampSrc, stamp_src, GST_TYPE_PUSH_SRC)
 
 StampSrc* self(gpointer object)
@@ -66,22 +66,6 @@ void finalize(GObject* object)
     g_mutex_clear(&self(object)->lock);
     g_cond_clear(&self(object)->wake);
     G_OBJECT_CLASS(stamp_src_parent_class)->finalize(object);
-}
-
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec)
-{
-    if (id == PropCamera)
-        self(object)->camera = g_value_get_int(value);
-    else
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
-}
-
-void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec)
-{
-    if (id == PropCamera)
-        g_value_set_int(value, self(object)->camera);
-    else
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
 }
 
 gboolean start(GstBaseSrc* base)
@@ -147,11 +131,7 @@ void stamp_src_class_init(StampSrcClass* klass)
 {
     GObjectClass* object = G_OBJECT_CLASS(klass);
     object->finalize = finalize;
-    object->set_property = setProperty;
-    object->get_property = getProperty;
-    g_object_class_install_property(object, PropCamera,
-        g_param_spec_int("camera", "Camera", "Camera index (0 or 1)", 0, 1, 0,
-            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    installCameraProperty<StampSrc>(object);
 
     GstElementClass* element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(

@@ -1,0 +1,26 @@
+#pragma once
+
+// The "camera" property of the tests' GStreamer elements: which camera (0
+// bottom, 1 colour) an element stands for, kept in the instance's `camera`.
+
+#include <glib-object.h>
+
+template <typename Instance> void installCameraProperty(GObjectClass* objectClass)
+{
+    enum { PropCamera = 1 };
+    objectClass->set_property = [](GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+        if (id == PropCamera)
+            reinterpret_cast<Instance*>(object)->camera = g_value_get_int(value);
+        else
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    };
+    objectClass->get_property = [](GObject* object, guint id, GValue* value, GParamSpec* spec) {
+        if (id == PropCamera)
+            g_value_set_int(value, reinterpret_cast<Instance*>(object)->camera);
+        else
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    };
+    g_object_class_install_property(objectClass, PropCamera,
+        g_param_spec_int("camera", "Camera", "Camera index (0 or 1)", 0, 1, 0,
+            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+}
