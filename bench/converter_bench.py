@@ -29,9 +29,12 @@ with tempfile.TemporaryDirectory() as tmp:
             "convert": ["convert", src, "-quality", "90", out],
         }
         times = {name: [] for name in tools}
-        for _ in range(runs):  # interleaved, so load on the machine hits all three alike
-            for name, cmd in tools.items():
-                times[name].append(timed(cmd))
+        names = list(tools)
+        for i in range(runs):
+            # Interleaved, so load on the machine hits all three alike, and in
+            # turns, so that no tool always runs right after the same other.
+            for name in names[i % 3:] + names[:i % 3]:
+                times[name].append(timed(tools[name]))
         med = {name: statistics.median(t) * 1000 for name, t in times.items()}
         print(f"{w}x{h:>5} {med['imgcon32']:>8.1f}ms {med['cjpeg']:>8.1f}ms {med['convert']:>8.1f}ms "
               f"{med['imgcon32'] / med['cjpeg']:>8.2f}x {med['convert'] / med['imgcon32']:>7.2f}x")
