@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QPainter>
 
 #include <cstdio>
 
@@ -13,7 +14,12 @@ int main(int argc, char** argv)
     if (argc == 3 && QByteArray(argv[1]) == "--icon") {
         // The program's icon: the webcam of the view button, squared.
         const QImage face = artwork::viewButtonFace(views::color().name);
-        QImage icon = face.copy(0, 0, 36, 38).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        const QImage webcam
+            = face.copy(0, 0, 36, 38).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        // Square, as icon themes expect: centred on a clear 64x64.
+        QImage icon(64, 64, QImage::Format_ARGB32);
+        icon.fill(Qt::transparent);
+        QPainter(&icon).drawImage((64 - webcam.width()) / 2, (64 - webcam.height()) / 2, webcam);
         return icon.save(QString::fromLocal8Bit(argv[2]), "PNG") ? 0 : 1;
     }
     if (argc != 2) {
