@@ -6,6 +6,8 @@
 #include "prompts.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 
 #include <csignal>
 
@@ -17,11 +19,20 @@ int runImageMaker(int argc, char** argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(ApplicationTitle);
+    QIcon icon(QStringLiteral(":/artwork/imagemaker-64.png"));
+    icon.addFile(QStringLiteral(":/artwork/imagemaker-128.png"));
+    QApplication::setWindowIcon(icon);
 
     const image_store::ShareMap share = image_store::ShareMap::fromBuild();
     image_store::ShareWorker shareWorker;
     image_store::SpawnLauncher launcher(share);
     image_store::ImageStore store(share, launcher, shareWorker);
+    // The converter installed with the program, never one from the share:
+    // that may be the Windows original, on a noexec mount, or writable by
+    // any operator.
+    launcher.runInstead(store.converterProgram(),
+        QDir::cleanPath(
+            QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/imgcon32.exe")));
     camera::GstCamera camera(camera::GstCamera::buildSources(), share);
     camera.writeStillsOn(&shareWorker);
     MessageBoxPrompts prompts;

@@ -8,7 +8,7 @@ import os, statistics, subprocess, sys, tempfile, time
 
 build = sys.argv[1] if len(sys.argv) > 1 else "build/demo"
 runs = int(sys.argv[2]) if len(sys.argv) > 2 else 15
-converter = os.path.join(build, "converter", "imgcon32.exe")
+converter = os.path.join(build, "lib", "imagemaker", "imgcon32.exe")
 
 def timed(cmd):
     start = time.perf_counter()

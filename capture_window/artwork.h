@@ -1,20 +1,39 @@
 #pragma once
 
-#include <QImage>
+#include <QIcon>
 #include <QString>
 
-// The window's own pictures, drawn rather than shipped as files.
+// The window's own pictures, shipped with the program as image resources,
+// each at two sizes so that it is sharp at a device pixel ratio of 2.
 namespace artwork {
+
+// `name`.png and, twice its size, `name`@2x.png.
+inline QIcon twoSizes(const QString& name)
+{
+    QIcon icon(QStringLiteral(":/artwork/") + name + QStringLiteral(".png"));
+    icon.addFile(QStringLiteral(":/artwork/") + name + QStringLiteral("@2x.png"));
+    return icon;
+}
 
 inline constexpr QSize ViewFaceSize { 90, 38 };
 inline constexpr QSize CaptureFaceSize { 132, 45 };
 inline constexpr QSize BannerSize { 337, 22 };
 
-// A webcam with the words "View" and the view's name ("Color", "Bottom").
-QImage viewButtonFace(const QString& view);
+// A webcam with the words "View" and the view's name ("Color", "Bottom"):
+// the face used when the share's software folder has none.
+inline QIcon viewButtonFace(const QString& view)
+{
+    return twoSizes(QStringLiteral("bt_vw_") + view);
+}
 // A film roll with the words "Take Picture".
-QImage captureButtonFace();
+inline QIcon captureButtonFace()
+{
+    return twoSizes(QStringLiteral("take_picture"));
+}
 // Dark orange with diagonal stripes at the left, fading to light beige.
-QImage headerBanner();
+inline QIcon headerBanner()
+{
+    return twoSizes(QStringLiteral("header_strip"));
+}
 
 } // namespace artwork

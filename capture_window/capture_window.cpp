@@ -46,11 +46,11 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
         frame->setAutoFillBackground(true);
     }
 
-    const QPixmap banner = QPixmap::fromImage(artwork::headerBanner());
+    const QPixmap banner = artwork::headerBanner().pixmap(artwork::BannerSize, devicePixelRatioF());
     for (QLabel* strip : { ui->Image1, ui->Image2, ui->Image3 })
         strip->setPixmap(banner);
-    ui->cmd_View->setIcon(QPixmap::fromImage(artwork::viewButtonFace(views::color().name)));
-    ui->cmd_capture->setIcon(QPixmap::fromImage(artwork::captureButtonFace()));
+    ui->cmd_View->setIcon(artwork::viewButtonFace(views::color().name));
+    ui->cmd_capture->setIcon(artwork::captureButtonFace());
     m_camera.attachView(ui->LiveCam1);
 
     // Names a screen reader speaks for the controls that take the focus; the
@@ -166,7 +166,10 @@ void Form_ImageMaker::cmd_View_Click()
     const views::View& next = CurrentView == views::color().name ? views::bottom() : views::color();
     // The button shows the view it turns back to.
     const views::View& back = views::other(next);
-    ui->cmd_View->setIcon(QPixmap::fromImage(m_store.loadImage(m_store.buttonFacePath(back.name))));
+    // A share without the faces gets the ones shipped with the program; one
+    // that holds a face it cannot read is reported.
+    const std::optional<QImage> face = m_store.loadImageIfPresent(m_store.buttonFacePath(back.name));
+    ui->cmd_View->setIcon(face ? QIcon(QPixmap::fromImage(*face)) : artwork::viewButtonFace(back.name));
     CurrentView = next.name;
     ui->lbl_view->setText(next.caption);
     ui->cmd_View->setAccessibleName(QStringLiteral("Show the ") + back.spokenCamera);

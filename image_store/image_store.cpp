@@ -83,11 +83,15 @@ QString ImageStore::buttonFacePath(const QString& view) const
     return softwareDirectory() + QStringLiteral("bt_vw_") + view + JpgExtension;
 }
 
+QString ImageStore::converterProgram() const
+{
+    return sampleImageDirectory() + QStringLiteral("imgconv32\\imgcon32.exe");
+}
+
 QString ImageStore::converterCommand(const QString& viewPrefix, const QString& sample) const
 {
-    return sampleImageDirectory() + QStringLiteral("imgconv32\\imgcon32.exe ")
-        + imagePath(viewPrefix, sample, BmpExtension) + QStringLiteral(" -j --o ")
-        + imagePath(viewPrefix, sample, JpgExtension);
+    return converterProgram() + QLatin1Char(' ') + imagePath(viewPrefix, sample, BmpExtension)
+        + QStringLiteral(" -j --o ") + imagePath(viewPrefix, sample, JpgExtension);
 }
 
 void ImageStore::startConversion(const QString& command, int windowStyle, ProcessLauncher::Finished finished)
@@ -107,6 +111,16 @@ QImage ImageStore::loadImage(const QString& path, const QSize& scaledTo) const
 {
     const QString local = m_share.toLocal(path);
     return m_worker.call([local, scaledTo] { return readImage(local, scaledTo); });
+}
+
+std::optional<QImage> ImageStore::loadImageIfPresent(const QString& path) const
+{
+    const QString local = m_share.toLocal(path);
+    return m_worker.call([local]() -> std::optional<QImage> {
+        if (!QFileInfo::exists(local))
+            return std::nullopt;
+        return readImage(local, {});
+    });
 }
 
 void ImageStore::loadImageLater(const QString& path, const QSize& scaledTo, Loaded loaded) const

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QString>
 
+#include <optional>
 #include <stdexcept>
 
 namespace image_store {
@@ -42,6 +43,7 @@ public:
     QString imagePath(const QString& viewPrefix, const QString& sample, const QString& extension) const;
     // view is "Color" or "Bottom".
     QString buttonFacePath(const QString& view) const;
+    QString converterProgram() const;
     QString converterCommand(const QString& viewPrefix, const QString& sample) const;
 
     // `finished` runs on the event loop once the converter has ended.
@@ -55,6 +57,8 @@ public:
     // Throws StoreError when the file is missing or cannot be read as a
     // picture. A non-empty size decodes it straight to that size.
     QImage loadImage(const QString& path, const QSize& scaledTo = {}) const;
+    // The same, but nothing when the file does not exist.
+    std::optional<QImage> loadImageIfPresent(const QString& path) const;
     // The same without waiting: `loaded` gets the picture, or the reason.
     using Loaded = std::function<void(const QImage& picture, const QString& failure)>;
     void loadImageLater(const QString& path, const QSize& scaledTo, Loaded loaded) const;

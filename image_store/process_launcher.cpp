@@ -108,6 +108,11 @@ SpawnLauncher::~SpawnLauncher()
     }
 }
 
+void SpawnLauncher::runInstead(const QString& sharePath, const QString& localProgram)
+{
+    m_installed.emplace_back(sharePath, localProgram);
+}
+
 ProcessLauncher::Prepared SpawnLauncher::prepare(const QString& commandLine, int windowStyle)
 {
     // The window style (2: minimised with focus) asks for a console window;
@@ -121,6 +126,10 @@ ProcessLauncher::Prepared SpawnLauncher::prepare(const QString& commandLine, int
         if (ShareMap::isSharePath(word))
             word = m_share.toLocal(word);
     }
+    const QString named = commandLine.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    for (const auto& [sharePath, localProgram] : m_installed)
+        if (named.compare(sharePath, Qt::CaseInsensitive) == 0)
+            words.first() = localProgram;
     return [words] { return spawn(words); };
 }
 

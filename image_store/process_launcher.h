@@ -7,6 +7,8 @@
 #include <memory>
 #include <stdexcept>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -67,6 +69,11 @@ class SpawnLauncher final : public QObject, public ProcessLauncher {
 public:
     explicit SpawnLauncher(const ShareMap& share);
     ~SpawnLauncher() override;
+    // A command whose program is `sharePath` (compared without regard to
+    // case, as the file server does) runs `localProgram` instead, with the
+    // same arguments: programs installed with this one are not taken from
+    // the share.
+    void runInstead(const QString& sharePath, const QString& localProgram);
     Prepared prepare(const QString& commandLine, int windowStyle) override;
     void watch(const Spawned& spawned, Finished finished) override;
     int running() const { return static_cast<int>(m_children.size()); }
@@ -76,6 +83,7 @@ private:
     void reap(int pidfd);
 
     const ShareMap& m_share;
+    std::vector<std::pair<QString, QString>> m_installed; // share path, local program
     std::unordered_map<int, std::unique_ptr<Child>> m_children; // by pidfd
 };
 

@@ -1,5 +1,7 @@
 #include "window_fixture.h"
 
+#include "artwork.h"
+
 #include <QApplication>
 #include <QSignalSpy>
 
@@ -70,16 +72,30 @@ private slots:
         QCOMPARE(f->prompts.log, QStringList { "Take picture|Take picture now?" });
     }
 
-    void toggle_missingFace_isReportedAndTheViewStays()
+    void toggle_faceMissingFromTheShare_showsTheShippedOne_anUnreadableOneIsReported()
     {
         f->open();
         armWithoutCapture("00012345");
+        auto* view = f->child<QPushButton>("cmd_View");
         QFile::remove(f->share.softwareFolder() + "/bt_vw_Color.jpg");
-        f->child<QPushButton>("cmd_View")->click();
+        view->click();
+        QCOMPARE(f->window->currentView(), QString("Bottom"));
+        QCOMPARE(f->prompts.log.size(), 1);
+        // Sharp where pixels are twice as dense.
+        QCOMPARE(view->icon().pixmap(artwork::ViewFaceSize, 2.0).size(), artwork::ViewFaceSize * 2);
+        QCOMPARE(view->icon().pixmap(artwork::ViewFaceSize).toImage().convertToFormat(QImage::Format_RGB32),
+            QImage(":/artwork/bt_vw_Color.png").convertToFormat(QImage::Format_RGB32));
+
+        QVERIFY(fileContents(f->share.softwareFolder() + "/bt_vw_Bottom.jpg").size() > 0);
+        QFile garbage(f->share.softwareFolder() + "/bt_vw_Bottom.jpg");
+        QVERIFY(garbage.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        garbage.write("not a picture");
+        garbage.close();
+        view->click();
         QCOMPARE(f->prompts.log.size(), 2);
-        QVERIFY(f->prompts.log.last().contains("bt_vw_Color.jpg"));
-        QCOMPARE(f->window->currentView(), QString("Color"));
-        QVERIFY(f->liveShows(Qt::green));
+        QVERIFY(f->prompts.log.last().contains("bt_vw_Bottom.jpg"));
+        QCOMPARE(f->window->currentView(), QString("Bottom"));
+        QVERIFY(f->liveShows(Qt::red));
     }
 
     void showSampleImages_followsTheSamplesLength()

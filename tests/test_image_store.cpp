@@ -82,7 +82,7 @@ private slots:
         QVERIFY(!store.loadImage(store.imagePath(ColorPrefix, "00012345", JpgExtension)).isNull());
     }
 
-    void startConversion_missingOrNotExecutableConverter_raises()
+    void startConversion_missingOrNotExecutableConverter_raises_unlessOneIsInstalled()
     {
         TempShare bare;
         QFile::remove(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
@@ -95,6 +95,14 @@ private slots:
         text.close();
         QVERIFY_THROWS_EXCEPTION(
             LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
+
+        // A converter installed with the program runs instead, whatever the
+        // share holds under that name, with the command's own arguments.
+        bareLauncher.runInstead(bareStore.converterProgram().toUpper(), IMAGEMAKER_CONVERTER_PATH);
+        writeBitmap(bare.sampleFile("CLR_00000001_01.bmp"), 64, 48);
+        bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "00000001"));
+        QVERIFY(waitForFile(bare.sampleFile("CLR_00000001_01.jpg")));
+        QTRY_COMPARE(bareLauncher.running(), 0);
     }
 
     void launcher_reportsHowEachProcessEnded()

@@ -13,8 +13,6 @@
 #include <QThread>
 #include <QWidget>
 
-#include "artwork.h"
-
 TempShare::TempShare()
     : m_map(QStringLiteral("labfs01"), m_dir.path())
 {
@@ -23,10 +21,9 @@ TempShare::TempShare()
     const QString converter = samplesFolder() + QStringLiteral("/imgconv32/imgcon32.exe");
     QFile::copy(QStringLiteral(IMAGEMAKER_CONVERTER_PATH), converter);
     QFile::setPermissions(converter, QFile::permissions(converter) | QFile::ExeOwner);
-    artwork::viewButtonFace(QStringLiteral("Color"))
-        .save(softwareFolder() + QStringLiteral("/bt_vw_Color.jpg"));
-    artwork::viewButtonFace(QStringLiteral("Bottom"))
-        .save(softwareFolder() + QStringLiteral("/bt_vw_Bottom.jpg"));
+    for (const QString view : { QStringLiteral("Color"), QStringLiteral("Bottom") })
+        QImage(QStringLiteral(":/artwork/bt_vw_") + view + QStringLiteral(".png"))
+            .save(softwareFolder() + QStringLiteral("/bt_vw_") + view + QStringLiteral(".jpg"));
 }
 
 QString TempShare::samplesFolder() const

@@ -245,15 +245,10 @@ QString Share::samplesFolder()
                              : mounted + QStringLiteral("/virtual_directories/IMG_SAMPLES/QORVEL");
 }
 
-QString Share::converter()
-{
-    return samplesFolder() + QStringLiteral("/imgconv32/imgcon32.exe");
-}
-
 void Share::reset()
 {
     QDir folder(samplesFolder());
-    folder.mkpath(QStringLiteral("imgconv32"));
+    folder.mkpath(QStringLiteral("."));
     QFile::setPermissions(samplesFolder(),
         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
             | QFile::ReadOther | QFile::ExeOther);
@@ -271,10 +266,10 @@ void Share::installConverter(const QByteArray& script)
 
 void Share::restoreConverter()
 {
-    QFile installed(installedConverter());
-    if (!installed.open(QIODevice::ReadOnly))
-        throw DriverError(QStringLiteral("cannot read the installed converter ") + installed.fileName());
-    replaceFile(converter(), installed.readAll());
+    QFile built(builtConverter());
+    if (!built.open(QIODevice::ReadOnly))
+        throw DriverError(QStringLiteral("cannot read the built converter ") + built.fileName());
+    replaceFile(converter(), built.readAll());
 }
 
 QStringList Share::strayFiles()

@@ -100,8 +100,9 @@ private:
 struct Share {
     static QString samplesFolder();
     static QString file(const QString& name) { return samplesFolder() + QLatin1Char('/') + name; }
-    static QString converter();
-    static QString installedConverter() { return QStringLiteral(IMAGEMAKER_E2E_CONVERTER); }
+    // The converter the program runs: the one installed with it.
+    static QString converter() { return QStringLiteral(IMAGEMAKER_E2E_CONVERTER); }
+    static QString builtConverter() { return QStringLiteral(IMAGEMAKER_E2E_BUILT_CONVERTER); }
     // Removes the files of samples 7xxxxxxx (the end-to-end tests' range)
     // and restores the installed converter.
     static void reset();
