@@ -1,5 +1,6 @@
 #include "image_maker_app.h"
 
+#include "camera_settings.h"
 #include "capture_window.h"
 #include "gst_camera.h"
 #include "image_store.h"
@@ -34,6 +35,7 @@ int runImageMaker(int argc, char** argv)
         QDir::cleanPath(
             QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/imgcon32.exe")));
     camera::GstCamera camera(camera::GstCamera::buildSources(), share);
+    camera.readSettingsFrom(camera::systemSettingsFolder());
     camera.writeStillsOn(&shareWorker);
     MessageBoxPrompts prompts;
 

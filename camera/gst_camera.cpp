@@ -3,6 +3,7 @@
 #include "bitmap_file.h"
 #include "build_config.h"
 #include "camera_log.h"
+#include "camera_settings.h"
 #include "gst_handles.h"
 #include "live_view.h"
 #include "share_path.h"
@@ -12,6 +13,7 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -76,6 +78,15 @@ struct GstCamera::Camera {
     int index = 0;
     CameraSource source;
     GstCamera* owner = nullptr;
+
+    // A camera the device monitor finds (no description): the one with this
+    // identity, or, while that is empty, the next one listed. What the
+    // settings ask of it is applied at each start.
+    bool discovered = false;
+    QString identity;
+    std::shared_ptr<GstDevice> device;
+    std::string format;
+    std::string controls;
 
     // Touched only by the user-interface thread.
     gst::ElementHandle pipeline;
@@ -229,6 +240,7 @@ void GstCamera::initializeControl(
         throw CameraError("InitializeControl: the settings key is empty");
     if (flags != 0)
         throw CameraError("InitializeControl: flags " + std::to_string(flags) + " are not supported");
+    chooseCameras(settingsKey);
 }
 
 void GstCamera::setStartupOptions(std::int32_t mirror, std::int32_t stretch, std::int32_t keepStreaming)
@@ -241,6 +253,7 @@ void GstCamera::setStartupOptions(std::int32_t mirror, std::int32_t stretch, std
 
 std::int32_t GstCamera::startControl()
 {
+    m_controlStarted = true;
     std::int32_t started = 0;
     for (auto& camera : m_cameras) {
         if (!m_keepStreaming && camera->index != m_live.load() && m_live.load() >= 0)
@@ -267,18 +280,8 @@ bool GstCamera::start(Camera& camera)
         camera.failed = false;
         camera.failure.clear();
     }
-    const std::string description = camera.source.description
-        + " ! videoconvert ! video/x-raw,format=BGRx"
-          " ! appsink name=imagemaker_sink max-buffers=1 drop=true sync=false enable-last-sample=false";
-    gst::ErrorHandle error;
-    // Parsing may return a pipeline together with an error: both are let go.
-    gst::ElementHandle parsed = gst::adoptElement(gst_parse_launch(description.c_str(), gst::out(error)));
-    if (error || !parsed) {
-        const std::string why = error ? error->message : "the camera's description cannot be built";
-        camera.fail(why + " in \"" + camera.source.description + "\"");
+    if (!buildPipeline(camera))
         return false;
-    }
-    camera.pipeline = std::move(parsed);
     camera.sink.reset(gst_bin_get_by_name(GST_BIN(camera.pipeline.get()), "imagemaker_sink"));
 
     {
@@ -299,6 +302,151 @@ bool GstCamera::start(Camera& camera)
         return false;
     }
     return true;
+}
+
+bool GstCamera::buildPipeline(Camera& camera)
+{
+    const std::string tail = "videoconvert ! video/x-raw,format=BGRx"
+                             " ! appsink name=imagemaker_sink max-buffers=1 drop=true sync=false"
+                             " enable-last-sample=false";
+    gst::ErrorHandle error;
+    if (!camera.discovered) {
+        // Parsing may return a pipeline together with an error: both are let go.
+        gst::ElementHandle parsed = gst::adoptElement(
+            gst_parse_launch((camera.source.description + " ! " + tail).c_str(), gst::out(error)));
+        if (error || !parsed) {
+            const std::string why = error ? error->message : "the camera's description cannot be built";
+            camera.fail(why + " in \"" + camera.source.description + "\"");
+            return false;
+        }
+        camera.pipeline = std::move(parsed);
+        return true;
+    }
+
+    if (!camera.device) {
+        camera.fail(camera.identity.isEmpty()
+                ? std::string("no camera is plugged in")
+                : "no camera " + camera.identity.toStdString() + " is plugged in");
+        return false;
+    }
+    gst::ElementHandle source = gst::adoptElement(gst_device_create_element(camera.device.get(), nullptr));
+    if (!source) {
+        camera.fail("camera " + camera.identity.toStdString() + " cannot be opened");
+        return false;
+    }
+    if (!camera.controls.empty()) {
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(source.get()), "extra-controls"))
+            gst_util_set_object_arg(
+                G_OBJECT(source.get()), "extra-controls", ("controls," + camera.controls).c_str());
+        else
+            qCWarning(lcCamera, "%s takes no controls; \"%s\" is ignored", cameraName(camera.index).c_str(),
+                camera.controls.c_str());
+    }
+    std::string rest = tail;
+    if (!camera.format.empty())
+        rest = "capsfilter caps=\"" + camera.format + "\""
+            + (camera.format.rfind("image/jpeg", 0) == 0 ? " ! jpegdec ! " : " ! ") + tail;
+    gst::ElementHandle converter
+        = gst::adoptElement(gst_parse_bin_from_description(rest.c_str(), TRUE, gst::out(error)));
+    if (error || !converter) {
+        camera.fail((error ? error->message : "cannot be built") + std::string(" in \"") + rest + "\"");
+        return false;
+    }
+    gst::ElementHandle pipeline = gst::adoptElement(gst_pipeline_new(nullptr));
+    gst_bin_add_many(GST_BIN(pipeline.get()), source.get(), converter.get(), nullptr);
+    if (!gst_element_link(source.get(), converter.get())) {
+        camera.fail("camera " + camera.identity.toStdString() + " cannot deliver \"" + camera.format + "\"");
+        return false;
+    }
+    camera.pipeline = std::move(pipeline);
+    return true;
+}
+
+void GstCamera::chooseCameras(const QString& settingsKey)
+{
+    std::array<CameraSetting, 2> settings {};
+    if (!m_settingsFolder.isEmpty()) {
+        const QString file = settingsFile(m_settingsFolder, settingsKey);
+        settings = readCameraSettings(file);
+        qCInfo(lcCamera, "camera settings from %s", qPrintable(file));
+    }
+    bool discovering = false;
+    for (auto& camera : m_cameras) {
+        const CameraSetting& setting = settings[static_cast<size_t>(camera->index)];
+        if (setting.warmupFrames >= 0)
+            camera->source.warmupFrames = setting.warmupFrames;
+        if (!setting.source.isEmpty())
+            camera->source.description = setting.source.toStdString();
+        else if (!setting.identity.isEmpty())
+            camera->source.description.clear();
+        camera->discovered = camera->source.description.empty();
+        camera->identity = camera->discovered ? setting.identity : QString();
+        camera->format = setting.format.toStdString();
+        camera->controls = setting.controls.toStdString();
+        discovering = discovering || camera->discovered;
+    }
+    if (!discovering)
+        return;
+
+    m_discovery = std::make_unique<CameraDiscovery>();
+    std::vector<FoundCamera> found = m_discovery->start([this](const FoundCamera& f) { cameraPluggedIn(f); },
+        [this](const FoundCamera& f) { cameraPulledOut(f); });
+    const auto take = [&](Camera& camera, const auto& wanted) {
+        const auto it = std::find_if(found.begin(), found.end(), wanted);
+        if (it == found.end())
+            return;
+        camera.device = it->device;
+        if (camera.identity.isEmpty())
+            camera.identity = it->identity();
+        qCInfo(lcCamera, "%s is %s at %s", cameraName(camera.index).c_str(), qPrintable(it->name),
+            qPrintable(it->identity()));
+        found.erase(it);
+    };
+    // Cameras named in the settings first; the others take the rest in order.
+    for (auto& camera : m_cameras)
+        if (camera->discovered && !camera->identity.isEmpty())
+            take(*camera, [&](const FoundCamera& f) { return f.matches(camera->identity); });
+    for (auto& camera : m_cameras)
+        if (camera->discovered && camera->identity.isEmpty())
+            take(*camera, [](const FoundCamera&) { return true; });
+}
+
+void GstCamera::cameraPluggedIn(const FoundCamera& found)
+{
+    for (auto& camera : m_cameras) {
+        if (!camera->discovered
+            || (camera->identity.isEmpty() ? camera->device != nullptr : !found.matches(camera->identity)))
+            continue;
+        bool running = false;
+        {
+            std::lock_guard lock(camera->mutex);
+            running = camera->pipeline && !camera->failed;
+        }
+        // The monitor's first news of a camera already in use.
+        if (running && camera->device)
+            return;
+        camera->device = found.device;
+        if (camera->identity.isEmpty())
+            camera->identity = found.identity();
+        qCWarning(lcCamera, "%s is back: %s at %s", cameraName(camera->index).c_str(), qPrintable(found.name),
+            qPrintable(found.identity()));
+        // The live camera comes back by itself; the other at its next
+        // selection, or now when both keep streaming.
+        if (m_controlStarted && (camera->index == m_live.load() || m_keepStreaming))
+            start(*camera);
+        return;
+    }
+}
+
+void GstCamera::cameraPulledOut(const FoundCamera& found)
+{
+    for (auto& camera : m_cameras) {
+        if (!camera->discovered || !camera->device || !found.matches(camera->identity))
+            continue;
+        camera->fail("the camera was unplugged");
+        stop(*camera);
+        camera->device.reset();
+    }
 }
 
 void GstCamera::stop(Camera& camera)

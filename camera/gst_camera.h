@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera_control.h"
+#include "camera_discovery.h"
 
 #include <QObject>
 
@@ -18,7 +19,8 @@ class ShareWorker;
 namespace camera {
 
 struct CameraSource {
-    // A GStreamer source description ("videotestsrc ...", "v4l2src device=...").
+    // A GStreamer source description ("videotestsrc ...", "v4l2src device=...");
+    // empty: a camera the device monitor finds.
     std::string description;
     // Frames thrown away after each start: fresh UVC cameras deliver dark ones.
     int warmupFrames = 0;
@@ -36,9 +38,12 @@ struct CameraTimeouts {
 // latest frame; the live camera's frames go to the view.
 //
 // What the control's fixed arguments mean here:
-//  - InitializeControl(application name, settings key, flags): the name becomes
-//    GStreamer's application name; the key only labels the cameras (their
-//    settings come from the build); flags must be 0.
+//  - InitializeControl(application name, settings key, flags): the key names
+//    the settings file (see readSettingsFrom); each camera is then what its
+//    settings say (a source description, or the device with an identity),
+//    else the build's description, else the next camera the device monitor
+//    lists; flags must be 0. Cameras found by the monitor restart by
+//    themselves when they are plugged in again.
 //  - SetStartupOptions(mirror, stretch, keepStreaming): mirror the live view
 //    horizontally; stretch it to the view instead of keeping the aspect; keep
 //    the camera that is not live streaming (1), so a switch costs no camera
@@ -58,6 +63,9 @@ public:
 
     // The cameras of this build.
     static std::array<CameraSource, 2> buildSources();
+    // Settings are read from this folder of system-wide settings (/etc/xdg);
+    // without it, only the sources given are used.
+    void readSettingsFrom(const QString& folder) { m_settingsFolder = folder; }
 
     Result invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments) override;
     void attachView(LiveView* view) override;
@@ -81,12 +89,18 @@ private:
     void saveStill(
         std::int32_t compression, std::int32_t bitsPerPixel, const QString& path, const QString& note);
 
+    void chooseCameras(const QString& settingsKey);
+    void cameraPluggedIn(const FoundCamera& found);
+    void cameraPulledOut(const FoundCamera& found);
     bool start(Camera& camera);
+    bool buildPipeline(Camera& camera);
     void stop(Camera& camera);
     bool waitForFrames(Camera& camera);
     void presentFrame();
 
     const image_store::ShareMap& m_share;
+    QString m_settingsFolder;
+    std::unique_ptr<CameraDiscovery> m_discovery;
     image_store::ShareWorker* m_writer = nullptr;
     CameraTimeouts m_timeouts;
     std::array<std::unique_ptr<Camera>, 2> m_cameras;
@@ -94,6 +108,7 @@ private:
     std::atomic<bool> m_viewEnabled { true };
     std::atomic<bool> m_framePending { false };
     bool m_keepStreaming = true;
+    bool m_controlStarted = false;
     bool m_mirror = false;
     bool m_stretch = false;
     LiveView* m_view = nullptr;

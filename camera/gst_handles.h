@@ -21,12 +21,28 @@ struct ErrorFree {
 struct StringFree {
     void operator()(gchar* text) const { g_free(text); }
 };
+struct CapsUnref {
+    void operator()(GstCaps* caps) const { gst_caps_unref(caps); }
+};
+struct StructureFree {
+    void operator()(GstStructure* structure) const { gst_structure_free(structure); }
+};
 
 using ElementHandle = std::unique_ptr<GstElement, ObjectUnref>;
 using BusHandle = std::unique_ptr<GstBus, ObjectUnref>;
 using SampleHandle = std::unique_ptr<GstSample, SampleUnref>;
 using ErrorHandle = std::unique_ptr<GError, ErrorFree>;
 using StringHandle = std::unique_ptr<gchar, StringFree>;
+using CapsHandle = std::unique_ptr<GstCaps, CapsUnref>;
+using StructureHandle = std::unique_ptr<GstStructure, StructureFree>;
+using MonitorHandle = std::unique_ptr<GstDeviceMonitor, ObjectUnref>;
+// A device is shared by the list it was found in and the camera that uses it.
+using DeviceRef = std::shared_ptr<GstDevice>;
+
+inline DeviceRef refDevice(GstDevice* device)
+{
+    return device ? DeviceRef(GST_DEVICE(gst_object_ref(device)), ObjectUnref()) : nullptr;
+}
 
 // Takes a newly made element, whose reference may be floating.
 inline ElementHandle adoptElement(GstElement* element)

@@ -5,7 +5,7 @@
 
 #include <glib-object.h>
 
-template <typename Instance> void installCameraProperty(GObjectClass* objectClass)
+template <typename Instance> void installCameraProperty(GObjectClass* objectClass, int last = 1)
 {
     enum { PropCamera = 1 };
     objectClass->set_property = [](GObject* object, guint id, const GValue* value, GParamSpec* spec) {
@@ -21,6 +21,6 @@ template <typename Instance> void installCameraProperty(GObjectClass* objectClas
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
     };
     g_object_class_install_property(objectClass, PropCamera,
-        g_param_spec_int("camera", "Camera", "Camera index (0 or 1)", 0, 1, 0,
-            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+        g_param_spec_int("camera", "Camera", "Camera index (0 bottom, 1 colour, more for plugged ones)", 0,
+            last, 0, static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
 }

@@ -11,7 +11,7 @@
 namespace camera_socket {
 namespace {
 
-std::array<std::atomic<bool>, 2> unplugged {};
+std::array<std::atomic<bool>, camera_socket::Sockets> unplugged {};
 
 struct Socket {
     GstBaseTransform parent;
@@ -55,7 +55,7 @@ GstFlowReturn passOn(GstBaseTransform* transform, GstBuffer*)
 void camera_socket_class_init(SocketClass* klass)
 {
     GObjectClass* object = G_OBJECT_CLASS(klass);
-    installCameraProperty<Socket>(object);
+    installCameraProperty<Socket>(object, Sockets - 1);
 
     GstElementClass* element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(

@@ -9,6 +9,9 @@
 
 namespace camera_socket {
 
+// 0 and 1 for the two cameras, the rest for cameras a test plugs in.
+inline constexpr int Sockets = 8;
+
 // Makes the element known to this process; safe to call more than once.
 void registerElement();
 // The source, plugged into camera N's socket.

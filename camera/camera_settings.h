@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace camera {
+
+// The key under which the control keeps its settings.
+inline const QString ControlSettingsKey
+    = QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo");
+
+// What the bench's settings say of one camera (0 bottom, 1 colour). Every
+// field may be empty; an empty one leaves the choice to the build or to
+// discovery.
+struct CameraSetting {
+    // A whole GStreamer source description: a network camera, a test source.
+    QString source;
+    // The camera's USB port path, as /dev/v4l/by-path names it (without
+    // "-video-index0"), or its serial: what finds it again after a replug.
+    QString identity;
+    // Format and size asked of it, as caps: "image/jpeg,width=1280,height=720".
+    QString format;
+    // V4L2 controls fixed at each start: "exposure_auto=1,exposure_absolute=250".
+    QString controls;
+    int warmupFrames = -1; // -1: not set
+};
+
+// The settings file of a settings key under a folder of system-wide
+// settings, where QSettings keeps it: for the control's key, under /etc/xdg,
+// /etc/xdg/SampleCams/LiveVideo.conf (the hive and "Software" are dropped).
+QString settingsFile(const QString& folder, const QString& settingsKey);
+// The folder of system-wide settings: the first of $XDG_CONFIG_DIRS, else /etc/xdg.
+QString systemSettingsFolder();
+
+// Missing file or keys give empty settings.
+std::array<CameraSetting, 2> readCameraSettings(const QString& file);
+// Replaces camera `index`'s settings, keeping the other's. Throws
+// std::runtime_error when the file cannot be written.
+void writeCameraSetting(const QString& file, int index, const CameraSetting& setting);
+
+} // namespace camera

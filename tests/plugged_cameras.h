@@ -1,0 +1,21 @@
+#pragma once
+
+// USB cameras a test plugs in and pulls out, offered to GStreamer's device
+// monitor by a device provider of the test process. Each shows a
+// videotestsrc pattern through a camera socket (camera_socket.h), so pulling
+// it out fails its running pipeline as a camera driver does.
+
+#include <string>
+
+namespace plugged_cameras {
+
+// Makes the provider known to this process; safe to call more than once.
+void registerProvider();
+// A camera in USB port `port` (as /dev/v4l/by-path names it), showing a
+// videotestsrc `pattern` ("red", "blue", ...), in socket `socket` (2 and up).
+void plugIn(const std::string& port, const std::string& serial, const std::string& pattern, int socket);
+void pullOut(const std::string& port);
+// Pulls out every camera, quietly: a test's clean start.
+void pullOutAll();
+
+} // namespace plugged_cameras

@@ -1,0 +1,168 @@
+// Cameras found at run time through GStreamer's device monitor (a provider
+// of the test process stands for the USB cameras), chosen by the settings
+// file, and brought back by themselves when plugged in again.
+#include "bmp_header.h"
+#include "camera_control.h"
+#include "camera_discovery.h"
+#include "camera_settings.h"
+#include "gst_camera.h"
+#include "plugged_cameras.h"
+#include "test_support.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace camera;
+
+namespace {
+
+const QString Key = ControlSettingsKey;
+// By port, A comes first whatever the order of plugging.
+const std::string PortA = "pci-0000:00:14.0-usb-0:1:1.0";
+const std::string PortB = "pci-0000:00:14.0-usb-0:2:1.0";
+
+std::vector<FoundCamera> testCameras()
+{
+    std::vector<FoundCamera> found = CameraDiscovery::list();
+    std::erase_if(found, [](const FoundCamera& f) { return !f.serial.startsWith("TEST"); });
+    return found;
+}
+
+} // namespace
+
+class TestCameraDiscovery : public QObject {
+    Q_OBJECT
+    TempShare share;
+    QTemporaryDir settings;
+
+    QString settingsFile() const { return camera::settingsFile(settings.path(), Key); }
+
+    // Cameras with no description of the build's: found at run time.
+    std::unique_ptr<GstCamera> started(std::int32_t& status)
+    {
+        // A still that cannot come fails soon, so waits that retry it are short.
+        auto gst = std::make_unique<GstCamera>(std::array<CameraSource, 2> {}, share.map(),
+            CameraTimeouts { std::chrono::milliseconds(2500), std::chrono::milliseconds(300) });
+        gst->readSettingsFrom(settings.path());
+        LiveCamera cam(*gst);
+        cam.InitializeControl("TAVEX_DEMO", Key, 0);
+        cam.SetStartupOptions(0, 0, 1);
+        cam.StartControl(status);
+        return gst;
+    }
+    // A still of the live camera, without selecting it.
+    QImage still(GstCamera& gst)
+    {
+        QString path = SamplesSharePath + "still.bmp";
+        LiveCamera(gst).SaveStill(0, 24, path, "");
+        return QImage(share.sampleFile("still.bmp"));
+    }
+    // False also when no still can be taken.
+    bool stillShows(GstCamera& gst, QColor colour)
+    {
+        try {
+            return mostlyColour(still(gst), colour);
+        } catch (const CameraError&) {
+            return false;
+        }
+    }
+
+private slots:
+    void initTestCase() { plugged_cameras::registerProvider(); }
+    void init()
+    {
+        plugged_cameras::pullOutAll();
+        QFile::remove(settingsFile());
+    }
+
+    void settingsFile_followsTheKey_andMissingKeysAreEmpty()
+    {
+        QCOMPARE(camera::settingsFile("/etc/xdg", Key), QString("/etc/xdg/SampleCams/LiveVideo.conf"));
+        CameraSetting color;
+        color.identity = "pci-0000:00:14.0-usb-0:3:1.0";
+        color.format = "image/jpeg,width=1280,height=720";
+        color.controls = "exposure_auto=1,exposure_absolute=250";
+        color.warmupFrames = 5;
+        writeCameraSetting(settingsFile(), 1, color);
+        const auto read = readCameraSettings(settingsFile());
+        QVERIFY(read[0].identity.isEmpty() && read[0].source.isEmpty() && read[0].warmupFrames == -1);
+        QCOMPARE(read[1].identity, color.identity);
+        QCOMPARE(read[1].format, color.format); // commas survive the INI format
+        QCOMPARE(read[1].controls, color.controls);
+        QCOMPARE(read[1].warmupFrames, 5);
+    }
+
+    void noSettings_takesTheCamerasInPortOrder_andListsTheirFormats()
+    {
+        plugged_cameras::plugIn(PortB, "TEST-B", "blue", 3);
+        plugged_cameras::plugIn(PortA, "TEST-A", "red", 2);
+        const std::vector<FoundCamera> found = testCameras();
+        QCOMPARE(found.size(), size_t(2));
+        QCOMPARE(found[0].portPath, QString::fromStdString(PortA));
+        QCOMPARE(found[0].node, QString("/dev/video2"));
+        QCOMPARE(found[0].formats(), QStringList({ "video/x-raw/YUY2 640x480", "image/jpeg 1280x720" }));
+
+        std::int32_t status = 0;
+        auto gst = started(status);
+        QCOMPARE(status, 2);
+        QCOMPARE(LiveCamera(*gst).SelectCamera(0), 1);
+        QVERIFY(stillShows(*gst, Qt::red));
+        QCOMPARE(LiveCamera(*gst).SelectCamera(1), 1);
+        QVERIFY(stillShows(*gst, Qt::blue));
+    }
+
+    void settings_nameEachCameraByPortSerialOrSource_withFormatAndSize()
+    {
+        plugged_cameras::plugIn(PortA, "TEST-A", "red", 2);
+        plugged_cameras::plugIn(PortB, "TEST-B", "blue", 3);
+        CameraSetting bottom;
+        bottom.identity = "TEST-B";
+        writeCameraSetting(settingsFile(), 0, bottom);
+        CameraSetting color;
+        color.identity = QString::fromStdString("/dev/v4l/by-path/" + PortA + "-video-index0");
+        color.format = "video/x-raw,width=160,height=120";
+        writeCameraSetting(settingsFile(), 1, color);
+        {
+            std::int32_t status = 0;
+            auto gst = started(status);
+            QCOMPARE(status, 2);
+            QCOMPARE(LiveCamera(*gst).SelectCamera(0), 1);
+            QVERIFY(stillShows(*gst, Qt::blue));
+            QCOMPARE(LiveCamera(*gst).SelectCamera(1), 1);
+            QVERIFY(stillShows(*gst, Qt::red));
+            QCOMPARE(readBmpHeader(share.sampleFile("still.bmp")).width, 160);
+        }
+        color = {};
+        color.source = "videotestsrc is-live=true pattern=green";
+        writeCameraSetting(settingsFile(), 1, color);
+        std::int32_t status = 0;
+        auto gst = started(status);
+        QCOMPARE(LiveCamera(*gst).SelectCamera(1), 1);
+        QVERIFY(stillShows(*gst, Qt::green));
+    }
+
+    void cameraPluggedInLate_orAgain_startsByItself_whileLive()
+    {
+        plugged_cameras::plugIn(PortA, "TEST-A", "red", 2);
+        std::int32_t status = 0;
+        auto gst = started(status);
+        QCOMPARE(status, 1);
+        // The colour camera is missing: live, but dark.
+        QCOMPARE(LiveCamera(*gst).SelectCamera(1), 0);
+
+        plugged_cameras::plugIn(PortB, "TEST-B", "blue", 3);
+        QTRY_VERIFY(stillShows(*gst, Qt::blue));
+
+        plugged_cameras::pullOut(PortB);
+        QTRY_VERIFY(!stillShows(*gst, Qt::blue));
+        // The same port again, now with another picture: no view switch needed.
+        plugged_cameras::plugIn(PortB, "TEST-B", "white", 3);
+        QTRY_VERIFY(stillShows(*gst, Qt::white));
+        // The other camera was not disturbed.
+        QCOMPARE(LiveCamera(*gst).SelectCamera(0), 1);
+        QVERIFY(stillShows(*gst, Qt::red));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCameraDiscovery)
+#include "test_camera_discovery.moc"

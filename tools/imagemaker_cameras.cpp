@@ -1,0 +1,13 @@
+#include "camera_tool.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return runCameraTool(QCoreApplication::arguments().mid(1), out, err);
+}
