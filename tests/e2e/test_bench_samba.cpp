@@ -56,7 +56,10 @@ class TestBenchSamba : public QObject {
                 when, answeredAfterMs, longestStillMs, longestGrabMs);
         }
     };
-    Failed captureThatFails(const QString& sample)
+    // Fails with an error box, or, where the stills alone fail, with
+    // "Capture failed: ..." in the status line (and the log).
+    enum class Shown { Box, Status };
+    Failed captureThatFails(const QString& sample, Shown shown = Shown::Box)
     {
         // After a failed capture no dialog is open: the scan goes to the window.
         if (desk.windows(ScanTitle).isEmpty())
@@ -73,9 +76,14 @@ class TestBenchSamba : public QObject {
         qint64 moved = 0;
         qint64 grabbed = 0;
         Failed failed;
-        while (desk.windows(ErrorTitle).isEmpty()) {
+        const auto told = [&] {
+            return shown == Shown::Box ? !desk.windows(ErrorTitle).isEmpty()
+                                       : program->output().contains(QStringLiteral("Capture of ") + sample
+                                           + QStringLiteral(" failed"));
+        };
+        while (!told()) {
             if (since.elapsed() > 30000)
-                throw DriverError(QStringLiteral("no error box 30 s after a capture on a dead server"));
+                throw DriverError(QStringLiteral("no failure shown 30 s after a capture on a dead server"));
             const QImage now = desk.grab(caption);
             const qint64 at = since.elapsed();
             failed.longestStillMs = std::max(failed.longestStillMs, at - moved);
@@ -168,11 +176,13 @@ private slots:
         retake("70000312");
         QCOMPARE(Share::read("CLR_70000311_01.bmp") + Share::read("CLR_70000311_01.jpg"), earlier);
 
+        // Stopped: the stills fail at once, which the status line says;
+        // the converters, installed with the program, find no bitmap.
         server("stop");
-        const Failed stopped = captureThatFails("70000313");
+        const Failed stopped = captureThatFails("70000313", Shown::Status);
         stopped.report("server stopped");
         QVERIFY(stopped.longestStillMs < 1000);
-        desk.answer(ErrorTitle, true);
+        QVERIFY(desk.windows(ErrorTitle).isEmpty());
         server("start");
         QVERIFY(waitUntil([] { return QFileInfo::exists(Share::file("CLR_70000312_01.bmp")); }, 30000));
         retake("70000313");
