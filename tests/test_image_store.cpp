@@ -130,9 +130,9 @@ private slots:
     {
         for (int i = 0; i < 60; ++i)
             store.startConversion(store.converterCommand(BottomPrefix, "99999999"));
-        // Children that had exited and not been reaped would show as zombies
-        // of this process.
-        QTest::qWait(300);
+        // Once every launch has been seen to end, a child that exited and was
+        // not reaped would show as a zombie of this process.
+        QTRY_COMPARE_WITH_TIMEOUT(launcher.running(), 0, 30000);
         QCOMPARE(zombieChildren(), 0);
     }
 
