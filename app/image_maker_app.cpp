@@ -1,5 +1,6 @@
 #include "image_maker_app.h"
 
+#include "artwork.h"
 #include "camera_settings.h"
 #include "capture_window.h"
 #include "gst_camera.h"
@@ -8,7 +9,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QIcon>
 
 #include <csignal>
 
@@ -20,9 +20,7 @@ int runImageMaker(int argc, char** argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(ApplicationTitle);
-    QIcon icon(QStringLiteral(":/artwork/imagemaker-64.png"));
-    icon.addFile(QStringLiteral(":/artwork/imagemaker-128.png"));
-    QApplication::setWindowIcon(icon);
+    QApplication::setWindowIcon(artwork::programIcon());
 
     const image_store::ShareMap share = image_store::ShareMap::fromBuild();
     image_store::ShareWorker shareWorker;

@@ -4,7 +4,6 @@
 #include "gst_handles.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace camera {
 
@@ -38,8 +37,7 @@ void sortStably(std::vector<FoundCamera>& cameras)
 
 gst::MonitorHandle videoSourceMonitor()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+    gst::ensureInitialised();
     gst::MonitorHandle monitor(gst_device_monitor_new());
     gst_device_monitor_add_filter(monitor.get(), "Video/Source", nullptr);
     return monitor;
@@ -60,10 +58,11 @@ std::vector<FoundCamera> devicesOf(GstDeviceMonitor* monitor)
 
 bool FoundCamera::matches(const QString& identity) const
 {
-    QString wanted = identity.trimmed();
     // A by-path link names the port and the node's index.
-    if (wanted.startsWith(QStringLiteral("/dev/v4l/by-path/")))
-        wanted = wanted.mid(17).section(QStringLiteral("-video-index"), 0, 0);
+    static const QString byPath = QStringLiteral("/dev/v4l/by-path/");
+    QString wanted = identity.trimmed();
+    if (wanted.startsWith(byPath))
+        wanted = wanted.mid(byPath.size()).section(QStringLiteral("-video-index"), 0, 0);
     return !wanted.isEmpty() && (wanted == portPath || wanted == serial || wanted == node);
 }
 

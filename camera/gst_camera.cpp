@@ -26,12 +26,6 @@ using Clock = std::chrono::steady_clock;
 // A frame older than this does not count as the camera delivering frames.
 constexpr auto FreshWindow = std::chrono::milliseconds(500);
 
-void ensureGstreamer()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { gst_init(nullptr, nullptr); });
-}
-
 // A frame mapped for as long as a QImage refers to its pixels.
 struct MappedFrame {
     gst::SampleHandle sample;
@@ -167,7 +161,7 @@ GstCamera::GstCamera(
     : m_share(share)
     , m_timeouts(timeouts)
 {
-    ensureGstreamer();
+    gst::ensureInitialised();
     for (int i = 0; i < 2; ++i) {
         m_cameras[i] = std::make_unique<Camera>();
         m_cameras[i]->index = i;
@@ -417,13 +411,8 @@ void GstCamera::cameraPluggedIn(const FoundCamera& found)
         if (!camera->discovered
             || (camera->identity.isEmpty() ? camera->device != nullptr : !found.matches(camera->identity)))
             continue;
-        bool running = false;
-        {
-            std::lock_guard lock(camera->mutex);
-            running = camera->pipeline && !camera->failed;
-        }
-        // The monitor's first news of a camera already in use.
-        if (running && camera->device)
+        // The monitor's first news of a camera already chosen.
+        if (camera->device == found.device)
             return;
         camera->device = found.device;
         if (camera->identity.isEmpty())

@@ -6,8 +6,16 @@
 #include <gst/gst.h>
 
 #include <memory>
+#include <mutex>
 
 namespace camera::gst {
+
+// GStreamer is started once, by whichever of its users comes first.
+inline void ensureInitialised()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
 
 struct ObjectUnref {
     void operator()(gpointer object) const { gst_object_unref(object); }

@@ -16,7 +16,6 @@ inline QIcon twoSizes(const QString& name)
 }
 
 inline constexpr QSize ViewFaceSize { 90, 38 };
-inline constexpr QSize CaptureFaceSize { 132, 45 };
 inline constexpr QSize BannerSize { 337, 22 };
 
 // A webcam with the words "View" and the view's name ("Color", "Bottom"):
@@ -29,6 +28,13 @@ inline QIcon viewButtonFace(const QString& view)
 inline QIcon captureButtonFace()
 {
     return twoSizes(QStringLiteral("take_picture"));
+}
+// The program's icon, the view button's webcam, at 64 and 128 pixels.
+inline QIcon programIcon()
+{
+    QIcon icon(QStringLiteral(":/artwork/imagemaker-64.png"));
+    icon.addFile(QStringLiteral(":/artwork/imagemaker-128.png"));
+    return icon;
 }
 // Dark orange with diagonal stripes at the left, fading to light beige.
 inline QIcon headerBanner()

@@ -8,17 +8,17 @@
 template <typename Instance> void installCameraProperty(GObjectClass* objectClass, int last = 1)
 {
     enum { PropCamera = 1 };
-    objectClass->set_property = [](GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+    objectClass->set_property = [](GObject* object, guint id, const GValue* value, GParamSpec* param) {
         if (id == PropCamera)
             reinterpret_cast<Instance*>(object)->camera = g_value_get_int(value);
         else
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     };
-    objectClass->get_property = [](GObject* object, guint id, GValue* value, GParamSpec* spec) {
+    objectClass->get_property = [](GObject* object, guint id, GValue* value, GParamSpec* param) {
         if (id == PropCamera)
             g_value_set_int(value, reinterpret_cast<Instance*>(object)->camera);
         else
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     };
     g_object_class_install_property(objectClass, PropCamera,
         g_param_spec_int("camera", "Camera", "Camera index (0 bottom, 1 colour, more for plugged ones)", 0,
