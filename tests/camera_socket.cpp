@@ -23,10 +23,7 @@ struct SocketClass {
 
 G_DEFINE_TYPE(Socket, camera_socket, GST_TYPE_BASE_TRANSFORM)
 
-Socket* self(gpointer object)
-{
-    return reinterpret_cast<Socket*>(object);
-}
+constexpr auto self = instanceOf<Socket>;
 
 void camera_socket_init(Socket* socket)
 {

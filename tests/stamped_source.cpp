@@ -46,10 +46,7 @@ struct StampSrcClass {
 
 G_DEFINE_TYPE(StampSrc, stamp_src, GST_TYPE_PUSH_SRC)
 
-StampSrc* self(gpointer object)
-{
-    return reinterpret_cast<StampSrc*>(object);
-}
+constexpr auto self = instanceOf<StampSrc>;
 
 void stamp_src_init(StampSrc* src)
 {

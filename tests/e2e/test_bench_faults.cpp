@@ -3,7 +3,7 @@
 // every case no partial file is left under a final name and no earlier
 // picture is destroyed (the stray-file check runs after each test).
 
-#include "take_checks.h"
+#include "bench_fixture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,22 +16,9 @@
 
 using namespace e2e;
 
-class TestBenchFaults : public QObject {
+class TestBenchFaults : public QObject, public BenchFixture {
     Q_OBJECT
-    Desktop desk;
-    std::unique_ptr<Program> program;
-
-    void start(QStringList wrapper = {})
-    {
-        program = std::make_unique<Program>(std::move(wrapper));
-        try {
-            desk.waitForWindow(ScanTitle);
-        } catch (const DriverError&) {
-            qWarning(
-                "program %s: %s", program->running() ? "running" : "ended", qPrintable(program->output()));
-            throw;
-        }
-    }
+    void start(QStringList wrapper = {}) { BenchFixture::start(ScanTitle, std::move(wrapper)); }
     // A capture that ends with "No" to the next number, leaving the dialog up.
     void take(const QString& sample)
     {
@@ -59,13 +46,8 @@ class TestBenchFaults : public QObject {
     }
 
 private slots:
-    void init() { Share::reset(); }
-    void cleanup()
-    {
-        program.reset();
-        verifyNoStrayFiles();
-        Share::reset();
-    }
+    void init() { beginTest(); }
+    void cleanup() { endTest(); }
 
     void converterMissing_isReported_bitmapsKept_andTheNextTakeWorks()
     {

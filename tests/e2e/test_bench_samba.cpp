@@ -4,7 +4,7 @@
 // the live view keeps moving, nothing on the server is lost or partial, and
 // the next take after the server is back works.
 
-#include "take_checks.h"
+#include "bench_fixture.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -28,11 +28,8 @@ void server(const char* what)
 
 } // namespace
 
-class TestBenchSamba : public QObject {
+class TestBenchSamba : public QObject, public BenchFixture {
     Q_OBJECT
-    Desktop desk;
-    std::unique_ptr<Program> program;
-
     void take(const QString& sample)
     {
         desk.scan(sample);
@@ -126,19 +123,16 @@ private slots:
         // The program and this test both find the share on the server's mount.
         qputenv("IMAGEMAKER_MOUNT_POINT", qgetenv("IMAGEMAKER_SAMBA_MOUNT"));
     }
-    void init() { Share::reset(); }
+    void init() { beginTest(); }
     void cleanup()
     {
         server("resume");
-        program.reset();
-        verifyNoStrayFiles();
-        Share::reset();
+        endTest();
     }
 
     void chainOfTwo_isWrittenWholeOnTheServer()
     {
-        program = std::make_unique<Program>();
-        desk.waitForWindow(ScanTitle);
+        start(ScanTitle);
         desk.scan("70000301");
         desk.answer(TakeTitle, true);
         desk.answer(IncrementTitle, true);
@@ -151,8 +145,7 @@ private slots:
 
     void serverHungOrStopped_failsWithinTheBound_viewKeepsMoving_nothingLost_nextTakeWorks()
     {
-        program = std::make_unique<Program>();
-        desk.waitForWindow(ScanTitle);
+        start(ScanTitle);
         take("70000311");
         verifyTake("70000311");
         const QByteArray earlier = Share::read("CLR_70000311_01.bmp") + Share::read("CLR_70000311_01.jpg");

@@ -2,7 +2,7 @@
 // when no dialog is open, scanning while a question is open, a barcode that is
 // not a sample number, and a held Enter.
 
-#include "take_checks.h"
+#include "bench_fixture.h"
 
 #include <QFileInfo>
 #include <QtTest>
@@ -11,11 +11,8 @@
 
 using namespace e2e;
 
-class TestBenchScanner : public QObject {
+class TestBenchScanner : public QObject, public BenchFixture {
     Q_OBJECT
-    Desktop desk;
-    std::unique_ptr<Program> program;
-
     static bool taken(const QString& sample)
     {
         return QFileInfo::exists(Share::file("CLR_" + sample + "_01.bmp"));
@@ -24,17 +21,11 @@ class TestBenchScanner : public QObject {
 private slots:
     void init()
     {
-        Share::reset();
-        program = std::make_unique<Program>();
-        desk.waitForWindow(MainTitle);
+        beginTest();
+        start(MainTitle);
         desk.waitForWindow(ScanTitle);
     }
-    void cleanup()
-    {
-        program.reset();
-        verifyNoStrayFiles();
-        Share::reset();
-    }
+    void cleanup() { endTest(); }
 
     void scanWithNoDialogOpen_armsIt_andScanIntoAQuestion_meansThatSampleInstead()
     {

@@ -1,7 +1,7 @@
 // The installed program in a real X session, driven only from outside: what
 // an operator with a wedge scanner does, checked on the share.
 
-#include "take_checks.h"
+#include "bench_fixture.h"
 
 #include <QFileInfo>
 #include <QtTest>
@@ -10,22 +10,9 @@
 
 using namespace e2e;
 
-class TestBenchSession : public QObject {
+class TestBenchSession : public QObject, public BenchFixture {
     Q_OBJECT
-    Desktop desk;
-    std::unique_ptr<Program> program;
-
-    void start()
-    {
-        program = std::make_unique<Program>();
-        try {
-            desk.waitForWindow(MainTitle);
-        } catch (const DriverError&) {
-            qWarning(
-                "program %s: %s", program->running() ? "running" : "ended", qPrintable(program->output()));
-            throw;
-        }
-    }
+    void start() { BenchFixture::start(MainTitle); }
     void exitFromTheDialog()
     {
         desk.key(ScanTitle, "alt+x");
@@ -35,13 +22,8 @@ class TestBenchSession : public QObject {
     }
 
 private slots:
-    void init() { Share::reset(); }
-    void cleanup()
-    {
-        program.reset();
-        verifyNoStrayFiles();
-        Share::reset();
-    }
+    void init() { beginTest(); }
+    void cleanup() { endTest(); }
 
     void startup_opensTheScanDialog_andExitEndsTheProgram()
     {
