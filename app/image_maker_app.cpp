@@ -1,11 +1,11 @@
-#include "image_maker_app.h"
+#include "app/image_maker_app.h"
 
-#include "artwork.h"
-#include "camera_settings.h"
-#include "capture_window.h"
-#include "gst_camera.h"
-#include "image_store.h"
-#include "prompts.h"
+#include "camera/camera_settings.h"
+#include "camera/gst_camera.h"
+#include "capture_window/artwork.h"
+#include "capture_window/capture_window.h"
+#include "capture_window/prompts.h"
+#include "image_store/image_store.h"
 
 #include <QApplication>
 #include <QDir>
@@ -27,14 +27,13 @@ int runImageMaker(int argc, char** argv)
     image_store::SpawnLauncher launcher(share);
     image_store::ImageStore store(share, launcher, shareWorker);
     // The converter installed with the program, never one from the share:
-    // that may be the Windows original, on a noexec mount, or writable by
-    // any operator.
+    // that may be built for another system, on a noexec mount, or writable
+    // by any operator.
     launcher.runInstead(store.converterProgram(),
         QDir::cleanPath(
             QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/imgcon32.exe")));
-    camera::GstCamera camera(camera::GstCamera::buildSources(), share);
+    camera::GstCamera camera(camera::GstCamera::buildSources(), store.stills());
     camera.readSettingsFrom(camera::systemSettingsFolder());
-    camera.writeStillsOn(&shareWorker);
     MessageBoxPrompts prompts;
 
     Form_ImageMaker window(CaptureWindowServices { camera, store, prompts });

@@ -1,4 +1,4 @@
-#include "image_maker_app.h"
+#include "app/image_maker_app.h"
 
 int main(int argc, char** argv)
 {

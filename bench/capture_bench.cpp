@@ -1,9 +1,10 @@
 // Times the cameras and the capture sequence in this build's configuration.
 // usage: capture_bench [RUNS] [CHAIN] [WIDTHxHEIGHT]   (run with QT_QPA_PLATFORM=offscreen)
 // Without a size the build's cameras are used; with one, two test sources of that size.
-#include "capture_window.h"
-#include "gst_camera.h"
-#include "live_view.h"
+#include "camera/gst_camera.h"
+#include "camera/live_view.h"
+#include "capture_window/capture_window.h"
+#include "image_store/share_still_writer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -129,123 +130,135 @@ void spin(int ms)
     loop.exec();
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const int runs = argc > 1 ? atoi(argv[1]) : 30;
-    const int chain = argc > 2 ? atoi(argv[2]) : 500;
-    const char* size = argc > 3 ? argv[3] : nullptr;
-
+// The bench's share: a temporary folder with the converter in place.
+struct BenchShare {
     QTemporaryDir dir;
-    const image_store::ShareMap share("labfs01", dir.path());
-    const QString samples = dir.path() + "/virtual_directories/IMG_SAMPLES/QORVEL";
-    QDir().mkpath(samples + "/imgconv32");
-    QFile::copy(IMAGEMAKER_CONVERTER_PATH, samples + "/imgconv32/imgcon32.exe");
-    QFile::setPermissions(samples + "/imgconv32/imgcon32.exe", QFile::ReadOwner | QFile::ExeOwner);
-    const QString still = "\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\still.bmp";
+    image_store::ShareMap map { "labfs01", dir.path() };
+    QString samples = dir.path() + "/virtual_directories/IMG_SAMPLES/QORVEL";
+    QString still = "\\\\labfs01\\virtual_directories\\IMG_SAMPLES\\QORVEL\\still.bmp";
 
+    BenchShare()
     {
-        camera::GstCamera cam(sourcesOfSize(size), share);
-        camera::LiveView view;
-        view.resize(321, 241);
-        view.show();
-        cam.attachView(&view);
-        camera::LiveCamera live(cam);
-        std::int32_t status = 0;
-        live.StartControl(status);
-        live.SelectCamera(0);
-        live.SelectCamera(1);
-        spin(500);
-        std::vector<double> select, save, sequence;
-        for (int i = 0; i < runs; ++i) {
-            QElapsedTimer t;
-            t.start();
-            QString path = still;
-            QElapsedTimer s;
-            s.start();
-            live.SaveStill(0, 24, path, "");
-            save.push_back(s.nsecsElapsed() / 1e6);
-            s.restart();
-            live.SelectCamera(0);
-            select.push_back(s.nsecsElapsed() / 1e6);
-            live.SaveStill(0, 24, path, "");
-            live.SelectCamera(1);
-            sequence.push_back(t.nsecsElapsed() / 1e6);
-            spin(30);
-        }
-        const double cpu0 = cpuSeconds();
-        QElapsedTimer idle;
-        idle.start();
-        const quint64 frames0 = view.framesShown();
-        spin(5000);
-        const double share = (cpuSeconds() - cpu0) / (idle.nsecsElapsed() / 1e9);
-        // The same with the view frozen: what the cameras cost without it.
-        live.StartupSwitch(0);
-        const double cpu1 = cpuSeconds();
-        QElapsedTimer frozen;
-        frozen.start();
-        spin(5000);
-        const double camerasOnly = (cpuSeconds() - cpu1) / (frozen.nsecsElapsed() / 1e9);
-        const auto [selMed, selMax] = stats(select);
-        const auto [saveMed, saveMax] = stats(save);
-        const auto [seqMed, seqMax] = stats(sequence);
-        std::printf("cameras (%d runs)\n", runs);
-        std::printf("  SelectCamera switch      median %6.1f ms  max %6.1f ms\n", selMed, selMax);
-        std::printf("  SaveStill                median %6.1f ms  max %6.1f ms\n", saveMed, saveMax);
-        std::printf("  save,switch,save,switch  median %6.1f ms  max %6.1f ms\n", seqMed, seqMax);
-        std::printf("  idle, view showing       %.1f%% of one core, %.1f frames/s shown\n", share * 100,
-            (view.framesShown() - frames0) / (idle.nsecsElapsed() / 1e9));
-        std::printf("  idle, view frozen        %.1f%% of one core (so the view costs %.1f%%)\n",
-            camerasOnly * 100, (share - camerasOnly) * 100);
+        QDir().mkpath(samples + "/imgconv32");
+        QFile::copy(IMAGEMAKER_CONVERTER_PATH, samples + "/imgconv32/imgcon32.exe");
+        QFile::setPermissions(samples + "/imgconv32/imgcon32.exe", QFile::ReadOwner | QFile::ExeOwner);
     }
+};
 
-    camera::GstCamera cam(sourcesOfSize(size), share);
-    image_store::ShareWorker shareWorker;
-    image_store::SpawnLauncher launcher(share);
-    image_store::ImageStore store(share, launcher, shareWorker);
-    cam.writeStillsOn(&shareWorker);
-    BenchPrompts prompts;
-    Form_ImageMaker window(CaptureWindowServices { cam, store, prompts });
-    // Armed before the start-up check, so the scan dialog stays closed.
-    window.scanDialog().setNumberText("09999999");
-    window.AcceptSampleNumber();
-    window.show();
-    spin(1500);
+// CPU of the process, as a share of one core, over `ms` of the event loop.
+double cpuShareOver(int ms)
+{
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    spin(ms);
+    return (cpuSeconds() - cpu0) / (t.nsecsElapsed() / 1e9);
+}
+
+struct CameraTimes {
+    std::vector<double> select, save, sequence;
+};
+
+// Save, switch, save, switch, as the capture does, `runs` times.
+CameraTimes timeCameraOperations(
+    camera::LiveCamera& live, image_store::ShareStillWriter& stills, const QString& still, int runs)
+{
+    CameraTimes times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        QString path = still;
+        QElapsedTimer s;
+        s.start();
+        live.SaveStill(0, 24, path, "");
+        times.save.push_back(s.nsecsElapsed() / 1e6);
+        s.restart();
+        live.SelectCamera(0);
+        times.select.push_back(s.nsecsElapsed() / 1e6);
+        live.SaveStill(0, 24, path, "");
+        live.SelectCamera(1);
+        times.sequence.push_back(t.nsecsElapsed() / 1e6);
+        stills.settle();
+        spin(30);
+    }
+    return times;
+}
+
+// The camera operations alone, and what the cameras and the view cost idle.
+void benchCameras(BenchShare& share, const char* size, int runs)
+{
+    image_store::ShareWorker worker;
+    image_store::ShareStillWriter stills(share.map, worker);
+    camera::GstCamera cam(sourcesOfSize(size), stills);
+    camera::LiveView view;
+    view.resize(321, 241);
+    view.show();
+    cam.attachView(&view);
+    camera::LiveCamera live(cam);
+    std::int32_t status = 0;
+    live.StartControl(status);
+    live.SelectCamera(0);
+    live.SelectCamera(1);
+    spin(500);
+    const CameraTimes times = timeCameraOperations(live, stills, share.still, runs);
+    const quint64 frames0 = view.framesShown();
+    QElapsedTimer idle;
+    idle.start();
+    const double showing = cpuShareOver(5000);
+    const double fps = (view.framesShown() - frames0) / (idle.nsecsElapsed() / 1e9);
+    // The same with the view frozen: what the cameras cost without it.
+    live.StartupSwitch(0);
+    const double camerasOnly = cpuShareOver(5000);
+    std::printf("cameras (%d runs)\n", runs);
+    for (const auto& [name, values] : { std::pair { "SelectCamera switch     ", &times.select },
+             std::pair { "SaveStill               ", &times.save },
+             std::pair { "save,switch,save,switch ", &times.sequence } }) {
+        const auto [median, max] = stats(*values);
+        std::printf("  %s median %6.1f ms  max %6.1f ms\n", name, median, max);
+    }
+    std::printf("  idle, view showing       %.1f%% of one core, %.1f frames/s shown\n", showing * 100, fps);
+    std::printf("  idle, view frozen        %.1f%% of one core (so the view costs %.1f%%)\n",
+        camerasOnly * 100, (showing - camerasOnly) * 100);
+}
+
+// A capture's program and the floor it is measured against.
+struct Bench {
+    BenchShare& share;
+    camera::GstCamera& cam;
+    image_store::ImageStore& store;
+    BenchPrompts& prompts;
+    Form_ImageMaker& window;
     int shown = 0;
-    QObject::connect(&window, &Form_ImageMaker::pictureShown, [&] { ++shown; });
-    auto* capture = window.findChild<QPushButton*>("cmd_capture");
 
-    std::vector<double> views, toShown, floors, frameWaits;
-    for (int i = 0; i < std::max(20, runs); ++i) {
+    // From the click to the end of the capture action, and to both pictures shown.
+    std::pair<double, double> timeCapture(int i)
+    {
         window.scanDialog().setNumberText(QString::number(10000000 + i));
         prompts.yesLeft = 0;
         window.AcceptSampleNumber();
         shown = 0;
         QElapsedTimer t;
         t.start();
-        capture->click();
-        views.push_back(t.nsecsElapsed() / 1e6);
-        {
-            QEventLoop loop;
-            QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-            QObject::connect(&window, &Form_ImageMaker::pictureShown, &loop, [&] {
-                if (shown >= 2)
-                    loop.quit();
-            });
-            if (shown < 2)
-                loop.exec();
-        }
-        toShown.push_back(t.nsecsElapsed() / 1e6);
-        spin(50);
+        window.findChild<QPushButton*>("cmd_capture")->click();
+        const double action = t.nsecsElapsed() / 1e6;
+        QEventLoop loop;
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        QObject::connect(&window, &Form_ImageMaker::pictureShown, &loop, [&] {
+            if (shown >= 2)
+                loop.quit();
+        });
+        if (shown < 2)
+            loop.exec();
+        return { action, t.nsecsElapsed() / 1e6 };
+    }
 
-        // The floor, in the same run: the two frame waits (a still handed to
-        // the worker returns once it has its frame), the raw writes of both
-        // bitmaps' bytes, and the two converter starts.
+    // The floor, in the same run: the two frame waits (a still handed to
+    // the writer returns once it has its frame), the raw writes of both
+    // bitmaps' bytes, and the two converter starts.
+    std::pair<double, double> timeFloor()
+    {
         camera::LiveCamera live(cam);
-        QString path = still;
+        QString path = share.still;
         QElapsedTimer f;
         f.start();
         live.SaveStill(0, 24, path, "");
@@ -256,11 +269,24 @@ int main(int argc, char** argv)
         frames += f.nsecsElapsed() / 1e6;
         live.SelectCamera(1);
         store.waitForStills();
+        const qsizetype bytes = QFileInfo(share.samples + "/still.bmp").size();
+        const double writes = rawWriteMs(share.samples, bytes) + rawWriteMs(share.samples, bytes);
+        const double spawns = spawnMs(share.samples + "/imgconv32/imgcon32.exe") * 2;
+        return { frames, frames + writes + spawns };
+    }
+};
+
+void benchCaptures(Bench& bench, int runs)
+{
+    std::vector<double> views, toShown, floors, frameWaits;
+    for (int i = 0; i < std::max(20, runs); ++i) {
+        const auto [action, shown] = bench.timeCapture(i);
+        views.push_back(action);
+        toShown.push_back(shown);
+        spin(50);
+        const auto [frames, floor] = bench.timeFloor();
         frameWaits.push_back(frames);
-        const qsizetype bytes = QFileInfo(samples + "/still.bmp").size();
-        const double writes = rawWriteMs(samples, bytes) + rawWriteMs(samples, bytes);
-        const double spawns = spawnMs(samples + "/imgconv32/imgcon32.exe") * 2;
-        floors.push_back(frames + writes + spawns);
+        floors.push_back(floor);
         spin(50);
     }
     const auto [vMed, vMax] = stats(views);
@@ -274,22 +300,55 @@ int main(int argc, char** argv)
         fMed, fMax, vMed / fMed);
     std::printf("    of which the two frame waits      median %6.1f ms  max %6.1f ms\n", wMed, wMax);
     std::printf("  action start to both pictures shown median %6.1f ms  max %6.1f ms\n", sMed, sMax);
+}
 
-    // A chain of captures answered Yes, Yes, ...
+// A chain of captures answered Yes, Yes, ...
+void benchChain(Bench& bench, int chain)
+{
     std::printf("chained captures: count, RSS kB, open fds, threads\n");
-    window.scanDialog().setNumberText("20000000");
-    prompts.yesLeft = 0;
-    window.AcceptSampleNumber();
+    bench.window.scanDialog().setNumberText("20000000");
+    bench.prompts.yesLeft = 0;
+    bench.window.AcceptSampleNumber();
     int done = 0;
     for (int target : { 10, 100, chain }) {
         if (target <= done)
             continue;
-        prompts.yesLeft = target - done - 1;
-        capture->click();
+        bench.prompts.yesLeft = target - done - 1;
+        bench.window.findChild<QPushButton*>("cmd_capture")->click();
         done = target;
         spin(1000);
         std::printf("  %5d  %8ld  %4d  %4d\n", done, rssKb(), countEntries("/proc/self/fd"),
             countEntries("/proc/self/task"));
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const int runs = argc > 1 ? atoi(argv[1]) : 30;
+    const int chain = argc > 2 ? atoi(argv[2]) : 500;
+    const char* size = argc > 3 ? argv[3] : nullptr;
+
+    BenchShare share;
+    benchCameras(share, size, runs);
+
+    image_store::ShareWorker shareWorker;
+    image_store::SpawnLauncher launcher(share.map);
+    image_store::ImageStore store(share.map, launcher, shareWorker);
+    camera::GstCamera cam(sourcesOfSize(size), store.stills());
+    BenchPrompts prompts;
+    Form_ImageMaker window(CaptureWindowServices { cam, store, prompts });
+    // Armed before the start-up check, so the scan dialog stays closed.
+    window.scanDialog().setNumberText("09999999");
+    window.AcceptSampleNumber();
+    window.show();
+    spin(1500);
+    Bench bench { share, cam, store, prompts, window };
+    QObject::connect(&window, &Form_ImageMaker::pictureShown, [&bench] { ++bench.shown; });
+    benchCaptures(bench, runs);
+    benchChain(bench, chain);
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "camera_control.h"
+#include "camera/camera_control.h"
 
 #include <algorithm>
 #include <string>

@@ -47,9 +47,14 @@ inline constexpr std::array<Operation, 6> Operations { operation::InitializeCont
     operation::SetStartupOptions, operation::StartControl, operation::StartupSwitch, operation::SelectCamera,
     operation::SaveStill };
 
+// The application name and settings key handed over at start-up.
+inline const QString ControlApplicationName = QStringLiteral("TAVEX_DEMO");
+inline const QString ControlSettingsKey
+    = QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo");
+
 // The one boundary between the window and whatever camera stands behind it.
-// Arguments arrive in reverse: the first argument of an operation is the last
-// element, as Automation passes them.
+// Arguments arrive in reverse: the first argument of an operation is the
+// last element of the vector.
 class CameraDispatch {
 public:
     virtual ~CameraDispatch() = default;

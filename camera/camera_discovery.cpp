@@ -1,7 +1,7 @@
-#include "camera_discovery.h"
+#include "camera/camera_discovery.h"
 
-#include "camera_log.h"
-#include "gst_handles.h"
+#include "camera/camera_log.h"
+#include "camera/gst_handles.h"
 
 #include <algorithm>
 
@@ -93,14 +93,14 @@ QStringList FoundCamera::formats() const
 
 CameraDiscovery::CameraDiscovery() = default;
 
-CameraDiscovery::~CameraDiscovery()
+CameraDiscovery::~CameraDiscovery() = default;
+
+void CameraDiscovery::StopWatching::operator()(GstDeviceMonitor* monitor) const
 {
-    if (m_monitor) {
-        gst_device_monitor_stop(m_monitor);
-        const gst::BusHandle bus(gst_device_monitor_get_bus(m_monitor));
-        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-        gst_object_unref(m_monitor);
-    }
+    gst_device_monitor_stop(monitor);
+    const gst::BusHandle bus(gst_device_monitor_get_bus(monitor));
+    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    gst_object_unref(monitor);
 }
 
 std::vector<FoundCamera> CameraDiscovery::list()
@@ -113,8 +113,8 @@ std::vector<FoundCamera> CameraDiscovery::start(Changed added, Changed removed)
 {
     m_added = std::move(added);
     m_removed = std::move(removed);
-    m_monitor = videoSourceMonitor().release();
-    const gst::BusHandle bus(gst_device_monitor_get_bus(m_monitor));
+    m_monitor.reset(videoSourceMonitor().release());
+    const gst::BusHandle bus(gst_device_monitor_get_bus(m_monitor.get()));
     // Providers post from threads of their own; the news is handed to this
     // object's thread. Nothing else is kept on a bus that nobody reads.
     gst_bus_set_sync_handler(
@@ -137,9 +137,9 @@ std::vector<FoundCamera> CameraDiscovery::start(Changed added, Changed removed)
             return GST_BUS_DROP;
         },
         this, nullptr);
-    if (!gst_device_monitor_start(m_monitor))
+    if (!gst_device_monitor_start(m_monitor.get()))
         qCWarning(lcCamera, "the device monitor cannot watch for cameras");
-    return devicesOf(m_monitor);
+    return devicesOf(m_monitor.get());
 }
 
 void CameraDiscovery::deliver(bool added, const FoundCamera& camera)

@@ -49,7 +49,11 @@ public:
 private:
     void deliver(bool added, const FoundCamera& camera);
 
-    GstDeviceMonitor* m_monitor = nullptr;
+    // Stops the watch it holds before letting it go.
+    struct StopWatching {
+        void operator()(GstDeviceMonitor* monitor) const;
+    };
+    std::unique_ptr<GstDeviceMonitor, StopWatching> m_monitor;
     Changed m_added;
     Changed m_removed;
 };

@@ -1,4 +1,4 @@
-#include "camera_settings.h"
+#include "camera/camera_settings.h"
 
 #include <QDir>
 #include <QFileInfo>

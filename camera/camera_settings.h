@@ -1,14 +1,12 @@
 #pragma once
 
+#include "camera/camera_control.h"
+
 #include <QString>
 
 #include <array>
 
 namespace camera {
-
-// The key under which the control keeps its settings.
-inline const QString ControlSettingsKey
-    = QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo");
 
 // What the bench's settings say of one camera (0 bottom, 1 colour). Every
 // field may be empty; an empty one leaves the choice to the build or to

@@ -1,4 +1,4 @@
-#include "frame_geometry.h"
+#include "camera/frame_geometry.h"
 
 namespace camera {
 

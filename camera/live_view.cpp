@@ -1,6 +1,6 @@
-#include "live_view.h"
+#include "camera/live_view.h"
 
-#include "frame_geometry.h"
+#include "camera/frame_geometry.h"
 
 #include <QPainter>
 

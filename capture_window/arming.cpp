@@ -1,8 +1,7 @@
-#include "capture_window.h"
+#include "capture_window/capture_window.h"
 
+#include "scan_dialog/frm_wo.h"
 #include "ui_form_imagemaker.h"
-
-#include "frm_wo.h"
 
 #include <QApplication>
 
@@ -21,7 +20,8 @@ void Form_ImageMaker::runStartupCheckWhenIdle()
     // A modal box or the scan dialog may already be open (the camera message,
     // or "Get Wo" used within the first second); the check waits for it.
     if (QApplication::activeModalWidget()) {
-        QTimer::singleShot(RecheckWhileModalMs, this, &Form_ImageMaker::runStartupCheckWhenIdle);
+        QTimer::singleShot(
+            RecheckWhileModalMs, this, [this] { m_held.run([this] { runStartupCheckWhenIdle(); }); });
         return;
     }
     if (isVisible())
@@ -63,18 +63,15 @@ void Form_ImageMaker::getWoAction(bool showDialog)
 void Form_ImageMaker::openScanDialogLater(bool refusedTooLong)
 {
     // Once the handling that asks for it has finished.
-    QMetaObject::invokeMethod(
-        this,
-        [this, refusedTooLong] {
-            if (!isVisible())
-                return;
-            guarded([this, refusedTooLong] {
-                if (refusedTooLong)
-                    m_scanDialog.dialog().refuseTooLong();
-                getWoAction(true);
-            });
-        },
-        Qt::QueuedConnection);
+    m_held.later([this, refusedTooLong] {
+        if (!isVisible())
+            return;
+        guarded([this, refusedTooLong] {
+            if (refusedTooLong)
+                m_scanDialog.dialog().refuseTooLong();
+            getWoAction(true);
+        });
+    });
 }
 
 bool Form_ImageMaker::offerScan(const QString& scanned)
@@ -90,7 +87,7 @@ bool Form_ImageMaker::offerScan(const QString& scanned)
 bool Form_ImageMaker::AcceptSampleNumber()
 {
     for (;;) {
-        CurrentSample.clear();
+        m_session.disarm();
         const QString text = m_scanDialog.numberText();
         if (text.size() != 8) {
             // Empty, or a number of the wrong length: nothing is armed, and
@@ -99,10 +96,9 @@ bool Form_ImageMaker::AcceptSampleNumber()
             ui->cmd_View->setEnabled(false);
             return false;
         }
-        m_captureFailure.clear();
         ui->lbl_Status->setText(QStringLiteral("Ready"));
         ui->lbl_labnumber->setText(QStringLiteral(" Current sample in view : ") + text.trimmed());
-        CurrentSample = text;
+        m_session.arm(text);
         m_scanDialog.setNumberText(QString());
         ui->cmd_capture->setEnabled(true);
         ui->cmd_View->setEnabled(true);
@@ -123,14 +119,13 @@ void Form_ImageMaker::typedScanEnded(bool byEnter)
     // A scan's Enter arms its number as the dialog's OK would; digits typed
     // by hand, or a refused scan, open the dialog to go on with.
     const bool show = !byEnter || dialog.refusedTooLong();
-    QMetaObject::invokeMethod(
-        this, [this, show] { guarded([this, show] { getWoAction(show); }); }, Qt::QueuedConnection);
+    m_held.later([this, show] { guarded([this, show] { getWoAction(show); }); });
 }
 
 void Form_ImageMaker::enterWaiting()
 {
     // A failed capture's reason stays until the next sample is armed.
-    ui->lbl_Status->setText(m_captureFailure.isEmpty() ? QStringLiteral("Waiting...") : m_captureFailure);
+    ui->lbl_Status->setText(m_session.waitingStatus());
     ui->lbl_labnumber->setText(QString());
     ui->cmd_capture->setEnabled(false);
 }

@@ -1,11 +1,11 @@
-#include "capture_window.h"
+#include "capture_window/capture_window.h"
 
-#include "artwork.h"
-#include "frm_wo.h"
+#include "capture_window/artwork.h"
+#include "capture_window/views.h"
+#include "capture_window/window_log.h"
+#include "scan_dialog/frm_wo.h"
+#include "scan_dialog/window_conventions.h"
 #include "ui_form_imagemaker.h"
-#include "views.h"
-#include "window_conventions.h"
-#include "window_log.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -33,6 +33,23 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     , m_scanDialog(this, std::move(services.showScanDialog))
 {
     ui->setupUi(this);
+    setUpLayout();
+    setUpArtwork();
+    setUpAccessibleNames();
+    setUpTimers();
+    connectHandlers();
+
+    guarded([this] { formLoad(); });
+
+    // Nothing can be captured before a sample is armed; the start-up check
+    // and arming enable the two buttons.
+    ui->cmd_capture->setEnabled(false);
+    ui->cmd_View->setEnabled(false);
+    Timer1->start();
+}
+
+void Form_ImageMaker::setUpLayout()
+{
     setFixedSize(size());
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     applyButtonConventions(this);
@@ -45,14 +62,20 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
         frame->setPalette(own);
         frame->setAutoFillBackground(true);
     }
+}
 
+void Form_ImageMaker::setUpArtwork()
+{
     const QPixmap banner = artwork::headerBanner().pixmap(artwork::BannerSize, devicePixelRatioF());
     for (QLabel* strip : { ui->Image1, ui->Image2, ui->Image3 })
         strip->setPixmap(banner);
     ui->cmd_View->setIcon(artwork::viewButtonFace(views::color().name));
     ui->cmd_capture->setIcon(artwork::captureButtonFace());
     m_camera.attachView(ui->LiveCam1);
+}
 
+void Form_ImageMaker::setUpAccessibleNames()
+{
     // Names a screen reader speaks for the controls that take the focus; the
     // graphical buttons have no caption to speak.
     const std::pair<QWidget*, const char*> spoken[] = {
@@ -71,22 +94,36 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     for (const auto& [widget, name] : spoken)
         widget->setAccessibleName(QString::fromLatin1(name));
     ui->cmd_View->setAccessibleName(QStringLiteral("Show the bottom camera"));
+}
 
+void Form_ImageMaker::setUpTimers()
+{
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(StartupCheckDelayMs);
     Timer1->setSingleShot(false);
-    connect(Timer1, &QTimer::timeout, this, &Form_ImageMaker::Timer1_Timer);
+    connect(Timer1, &QTimer::timeout, this, [this] { m_held.run([this] { Timer1_Timer(); }); });
 
     m_typedScanPause.setSingleShot(true);
     m_typedScanPause.setInterval(TypedScanPauseMs);
-    connect(&m_typedScanPause, &QTimer::timeout, this, [this] { typedScanEnded(false); });
+    connect(
+        &m_typedScanPause, &QTimer::timeout, this, [this] { m_held.run([this] { typedScanEnded(false); }); });
+}
+
+void Form_ImageMaker::connectHandlers()
+{
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>())
         if (child->focusPolicy() != Qt::NoFocus)
             child->installEventFilter(this);
 
-    connect(&m_conversions, &ConversionWatch::ended, this, &Form_ImageMaker::conversionEnded);
+    // Nothing of the window's own runs inside a wait on the share.
+    connect(&m_store.worker(), &image_store::ShareWorker::waitStarted, &m_held, &HeldCalls::hold);
+    connect(&m_store.worker(), &image_store::ShareWorker::waitEnded, &m_held, &HeldCalls::release);
+    connect(&m_conversions, &ConversionWatch::ended, this,
+        [this](const QString& viewPrefix, const QString& sample) {
+            m_held.run([this, viewPrefix, sample] { conversionEnded(viewPrefix, sample); });
+        });
 
     connect(ui->cmd_View, &QPushButton::clicked, this, [this] { guarded([this] { cmd_View_Click(); }); });
     connect(ui->cmd_Close, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Close_Click);
@@ -95,14 +132,6 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     connect(ui->lst_Captured, &QListWidget::itemDoubleClicked, this, &Form_ImageMaker::lst_Captured_DblClick);
     connect(ui->cmd_Redo, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Redo_Click);
     connect(ui->cmd_Delete, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Delete_Click);
-
-    guarded([this] { formLoad(); });
-
-    // Nothing can be captured before a sample is armed; the start-up check
-    // and arming enable the two buttons.
-    ui->cmd_capture->setEnabled(false);
-    ui->cmd_View->setEnabled(false);
-    Timer1->start();
 }
 
 Form_ImageMaker::~Form_ImageMaker()
@@ -112,8 +141,6 @@ Form_ImageMaker::~Form_ImageMaker()
 
 void Form_ImageMaker::formLoad()
 {
-    CapturedCount = 0;
-
     const QColor buttonFace(242, 240, 229);
     for (QPushButton* button : { ui->cmd_capture, ui->cmd_View }) {
         QPalette palette = button->palette();
@@ -145,8 +172,7 @@ void Form_ImageMaker::formLoad()
 
 void Form_ImageMaker::InitCameras()
 {
-    m_camera.InitializeControl(QStringLiteral("TAVEX_DEMO"),
-        QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\SampleCams\\LiveVideo"), 0);
+    m_camera.InitializeControl(camera::ControlApplicationName, camera::ControlSettingsKey, 0);
     m_camera.SetStartupOptions(0, 0, 1);
     std::int32_t status = 0;
     m_camera.StartControl(status);
@@ -279,7 +305,10 @@ void Form_ImageMaker::conversionEnded(const QString& viewPrefix, const QString& 
         [window = QPointer<Form_ImageMaker>(this), viewPrefix, sample](
             const QImage& picture, const QString& failure) {
             if (window)
-                window->placePicture(viewPrefix, sample, picture, failure);
+                window->m_held.run([window, viewPrefix, sample, picture, failure] {
+                    if (window)
+                        window->placePicture(viewPrefix, sample, picture, failure);
+                });
         });
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "camera_control.h"
-#include "conversion_watch.h"
-#include "image_store.h"
-#include "prompts.h"
-#include "scan_dialog_access.h"
+#include "camera/camera_control.h"
+#include "capture_window/capture_session.h"
+#include "capture_window/conversion_watch.h"
+#include "capture_window/held_calls.h"
+#include "capture_window/prompts.h"
+#include "image_store/image_store.h"
+#include "scan_dialog/scan_dialog_access.h"
 
 #include <QDateTime>
-#include <QDeadlineTimer>
-#include <QLocale>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -55,15 +55,10 @@ public:
     bool CaptureViews();
     void RecordCapture();
 
-    static QString nextSampleNumber(const QString& sample);
-    // Short date, a blank, long time without a time zone; the date alone at
-    // exactly midnight.
-    static QString generalDateText(const QDateTime& when, const QLocale& locale);
-
     const QString& currentView() const { return CurrentView; }
-    const QString& currentSample() const { return CurrentSample; }
-    const QStringList& capturedSamples() const { return CapturedSamples; }
-    qint64 capturedCount() const { return CapturedCount; }
+    const QString& currentSample() const { return m_session.currentSample(); }
+    const QStringList& capturedSamples() const { return m_session.capturedSamples(); }
+    qint64 capturedCount() const { return m_session.capturedCount(); }
     ScanDialogAccess& scanDialog() { return m_scanDialog; }
 
     static constexpr int StartupCheckDelayMs = 1000;
@@ -78,6 +73,13 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Set-up, in the order the constructor runs it.
+    void setUpLayout();
+    void setUpArtwork();
+    void setUpAccessibleNames();
+    void setUpTimers();
+    void connectHandlers();
+
     // Event handlers.
     void formLoad();
     void cmd_View_Click();
@@ -126,19 +128,14 @@ private:
     std::function<QDateTime()> m_clock;
     ScanDialogAccess m_scanDialog;
     QTimer* Timer1 = nullptr;
+    HeldCalls m_held;
 
     QString CurrentView;
-    QString CurrentSample;
-    QStringList CapturedSamples;
-    // Wide enough that no run can overflow it.
-    qint64 CapturedCount = 0;
+    CaptureSession m_session;
 
     ConversionWatch m_conversions;
     // The sample whose pictures the panel shows; empty when none.
     QString m_shownSample;
-    // Why the last capture failed, for the status line.
-    QString m_captureError;
-    QString m_captureFailure;
     // A pause after digits typed into the window ends them without an Enter.
     QTimer m_typedScanPause;
 };

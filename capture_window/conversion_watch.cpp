@@ -1,4 +1,4 @@
-#include "conversion_watch.h"
+#include "capture_window/conversion_watch.h"
 
 #include <QPointer>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "process_launcher.h"
+#include "image_store/process_launcher.h"
 
 #include <QHash>
 #include <QObject>

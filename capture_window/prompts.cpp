@@ -1,6 +1,6 @@
-#include "prompts.h"
+#include "capture_window/prompts.h"
 
-#include "window_conventions.h"
+#include "scan_dialog/window_conventions.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,16 +1,16 @@
-#include "capture_window.h"
+#include "capture_window/capture_window.h"
 
+#include "capture_window/views.h"
 #include "ui_form_imagemaker.h"
-#include "views.h"
 
 void Form_ImageMaker::lst_Captured_DblClick()
 {
     guarded([this] {
         const int index = ui->lst_Captured->currentRow();
         // No selection, or nothing captured yet: there is no entry to show.
-        if (index < 0 || index >= CapturedSamples.size())
+        if (index < 0 || index >= m_session.capturedCount())
             return;
-        ShowSampleImages(CapturedSamples[index]);
+        ShowSampleImages(m_session.capturedSamples()[index]);
     });
 }
 

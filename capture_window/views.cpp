@@ -1,4 +1,4 @@
-#include "views.h"
+#include "capture_window/views.h"
 
 namespace views {
 

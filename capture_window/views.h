@@ -4,7 +4,7 @@
 // CurrentView holds and the button faces are called after, where the view's
 // files go, which camera shows it and what the window says of it.
 
-#include "image_store.h"
+#include "image_store/image_store.h"
 
 #include <QString>
 #include <array>

@@ -1,3 +1,3 @@
-#include "window_log.h"
+#include "capture_window/window_log.h"
 
 Q_LOGGING_CATEGORY(lcWindow, "imagemaker.window", QtWarningMsg)

@@ -1,4 +1,7 @@
-#include "convert.h"
+#include "converter/convert.h"
+
+#include "image_store/temporary_name.h"
+#include "image_store/unique_fd.h"
 
 #include <turbojpeg.h>
 
@@ -18,7 +21,6 @@ namespace {
 
 constexpr const char* Usage = "usage: imgcon32.exe SOURCE.bmp -j --o DEST.jpg";
 constexpr int RenameAttempts = 3;
-constexpr const char* TemporarySuffix = ".part";
 // Header and row padding aside, a 32-bit bitmap of the largest picture.
 constexpr std::uint64_t MaxSourceBytes = MaxPixels * 4 + 64 * 1024 * 1024;
 
@@ -67,39 +69,19 @@ Identity identityAt(const std::string& path)
     return ::lstat(path.c_str(), &info) == 0 ? identityOf(info) : Identity {};
 }
 
-std::string folderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string baseOf(const std::string& path)
 {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The temporary file's name comes from the final one, so that one left by a
-// killed converter is replaced by the next conversion of the same picture.
-std::string temporaryNameOf(const std::string& dest)
-{
-    return folderOf(dest) + "/." + baseOf(dest) + TemporarySuffix;
-}
-
-struct FdCloser {
-    int fd = -1;
-    ~FdCloser()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
+using image_store::temporaryNameOf;
+using image_store::TemporarySuffix;
+using image_store::UniqueFd;
 
 // The bitmap as read: its bytes and the identity they were read from.
 struct Source {
-    FdCloser file;
+    UniqueFd file;
     std::unique_ptr<unsigned char[]> bytes;
     size_t size = 0;
     Identity identity;
@@ -108,11 +90,11 @@ struct Source {
 void readSource(const std::string& path, Source& source)
 {
     // Not blocking: a FIFO planted under the bitmap's name must not hang us.
-    source.file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (source.file.fd < 0)
+    source.file.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!source.file)
         throw Failure { systemError("cannot open", path) };
     struct stat info { };
-    if (::fstat(source.file.fd, &info) != 0)
+    if (::fstat(source.file.get(), &info) != 0)
         throw Failure { systemError("cannot read", path) };
     if (!S_ISREG(info.st_mode))
         throw Failure { "not a regular file: " + path };
@@ -125,8 +107,8 @@ void readSource(const std::string& path, Source& source)
     source.bytes.reset(new unsigned char[source.size > 0 ? source.size : 1]);
     size_t got = 0;
     while (got < source.size) {
-        const ssize_t n
-            = ::pread(source.file.fd, source.bytes.get() + got, source.size - got, static_cast<off_t>(got));
+        const ssize_t n = ::pread(
+            source.file.get(), source.bytes.get() + got, source.size - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -187,7 +169,7 @@ void compressOtherBitmap(tjhandle compressor, const Source& source, const std::s
     unsigned long& jpegSize)
 {
     // The file already opened and checked, not the name again.
-    const std::string opened = "/proc/self/fd/" + std::to_string(source.file.fd);
+    const std::string opened = "/proc/self/fd/" + std::to_string(source.file.get());
     int width = 0;
     int height = 0;
     int pixelFormat = TJPF_UNKNOWN;
@@ -214,23 +196,22 @@ public:
     {
         // One left by a converter that was killed goes; so does one of a
         // conversion still at work, whose rename then finds it gone.
-        for (int attempt = 0; attempt < 2 && m_fd < 0; ++attempt) {
+        for (int attempt = 0; attempt < 2 && !m_fd; ++attempt) {
             if (::unlink(m_path.c_str()) != 0 && errno != ENOENT)
                 throw Failure { systemError("cannot replace", m_path) };
-            m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (m_fd < 0 && errno != EEXIST)
+            m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+            if (!m_fd && errno != EEXIST)
                 throw Failure { systemError("cannot create", m_path) };
         }
-        if (m_fd < 0)
+        if (!m_fd)
             throw Failure { systemError("cannot create", m_path) };
         struct stat info { };
-        ::fstat(m_fd, &info);
+        ::fstat(m_fd.get(), &info);
         m_identity = identityOf(info);
     }
     ~TemporaryFile()
     {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        m_fd.reset();
         // Only our own: another conversion may have put its file there.
         if (!m_path.empty() && sameFile(identityAt(m_path)))
             ::unlink(m_path.c_str());
@@ -241,7 +222,7 @@ public:
     void write(const unsigned char* data, size_t size)
     {
         while (size > 0) {
-            const ssize_t n = ::write(m_fd, data, size);
+            const ssize_t n = ::write(m_fd.get(), data, size);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
@@ -254,13 +235,10 @@ public:
         // and a JPEG lost to a power cut can be made again from its bitmap.
         // On a network share the sync would cost more than the encoding.
         struct stat info { };
-        ::fstat(m_fd, &info);
+        ::fstat(m_fd.get(), &info);
         m_identity = identityOf(info);
-        if (::close(m_fd) != 0) {
-            m_fd = -1;
+        if (m_fd.close() != 0)
             throw Failure { systemError("cannot write", m_path) };
-        }
-        m_fd = -1;
     }
 
     bool stillOurs() const { return sameFile(identityAt(m_path)); }
@@ -287,7 +265,7 @@ private:
         return now.exists && now.device == m_identity.device && now.inode == m_identity.inode;
     }
 
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::string m_path;
     Identity m_identity;
 };
@@ -299,9 +277,9 @@ struct Superseded {
 
 void run(const std::string& sourcePath, const std::string& dest)
 {
-    if (baseOf(dest).size() + 1 + std::strlen(TemporarySuffix) > NAME_MAX)
+    if (baseOf(dest).size() + 1 + TemporarySuffix.size() > NAME_MAX)
         throw Failure { "the name is too long to be written safely (at most "
-            + std::to_string(NAME_MAX - 1 - std::strlen(TemporarySuffix)) + " characters): " + dest };
+            + std::to_string(NAME_MAX - 1 - TemporarySuffix.size()) + " characters): " + dest };
     // Never through a link, never over a device or a folder.
     const Identity destBefore = identityAt(dest);
     struct stat destInfo { };

@@ -1,4 +1,4 @@
-#include "convert.h"
+#include "converter/convert.h"
 
 #include <csignal>
 #include <iostream>

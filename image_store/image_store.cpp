@@ -1,4 +1,6 @@
-#include "image_store.h"
+#include "image_store/image_store.h"
+
+#include "image_store/temporary_name.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -34,12 +36,13 @@ QImage readImage(const QString& local, const QSize& scaledTo)
 void deleteIfExists(const QString& local)
 {
     // Its converter, if still at work, then finds its file gone and writes nothing.
-    QFile::remove(temporaryNameOf(local));
+    QFile::remove(QFile::decodeName(
+        QByteArray::fromStdString(temporaryNameOf(QFile::encodeName(local).toStdString()))));
     const QFileInfo info(local);
     if (!info.exists())
         return;
-    // The permission bits stand for the read-only attribute; they are checked
-    // here because root could delete the file regardless.
+    // A file nobody may write is kept, as the file server keeps it for an
+    // operator; checked here because root could delete it regardless.
     if (!(info.permissions() & QFile::WriteOwner))
         throw StoreError("Cannot delete " + local.toStdString() + ": the file is read-only");
     QFile file(local);
@@ -49,16 +52,11 @@ void deleteIfExists(const QString& local)
 
 } // namespace
 
-QString temporaryNameOf(const QString& localPath)
-{
-    const qsizetype slash = localPath.lastIndexOf(QLatin1Char('/'));
-    return localPath.left(slash + 1) + QLatin1Char('.') + localPath.mid(slash + 1) + QStringLiteral(".part");
-}
-
 ImageStore::ImageStore(const ShareMap& share, ProcessLauncher& launcher, ShareWorker& worker)
     : m_share(share)
     , m_launcher(launcher)
     , m_worker(worker)
+    , m_stills(share, worker)
 {
 }
 
@@ -102,11 +100,6 @@ void ImageStore::startConversion(const QString& command, int windowStyle, Proces
     m_launcher.watch(spawned, std::move(finished));
 }
 
-void ImageStore::waitForStills()
-{
-    m_worker.settle();
-}
-
 QImage ImageStore::loadImage(const QString& path, const QSize& scaledTo) const
 {
     const QString local = m_share.toLocal(path);
@@ -139,12 +132,6 @@ void ImageStore::loadImageLater(const QString& path, const QSize& scaledTo, Load
                 loaded({}, QString::fromUtf8(failure.what()));
             }
         });
-}
-
-bool ImageStore::fileExists(const QString& path) const
-{
-    const QString local = m_share.toLocal(path);
-    return m_worker.call([local] { return QFileInfo::exists(local); });
 }
 
 void ImageStore::deleteJpegs(const QString& sample)

@@ -1,32 +1,22 @@
 #pragma once
 
-#include "process_launcher.h"
-#include "share_path.h"
-#include "share_worker.h"
+#include "image_store/process_launcher.h"
+#include "image_store/share_path.h"
+#include "image_store/share_still_writer.h"
+#include "image_store/share_worker.h"
+#include "image_store/store_error.h"
 
 #include <QImage>
 #include <QString>
 
 #include <optional>
-#include <stdexcept>
 
 namespace image_store {
-
-class StoreError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 inline const QString ColorPrefix = QStringLiteral("CLR_");
 inline const QString BottomPrefix = QStringLiteral("BTM_");
 inline const QString BmpExtension = QStringLiteral(".bmp");
 inline const QString JpgExtension = QStringLiteral(".jpg");
-
-// Where a file of the share is written before it is renamed into place: a
-// name derived from the final one (".NAME.part" in the same folder), so one
-// left by a killed writer is replaced by the next write of the same file.
-// The converter names its temporaries the same way.
-QString temporaryNameOf(const QString& localPath);
 
 // The store's names, built by plain concatenation. The server comes from the
 // share map; everything after it is fixed. Every access to the share goes
@@ -50,9 +40,13 @@ public:
     void startConversion(
         const QString& command, int windowStyle = 2, ProcessLauncher::Finished finished = {});
 
-    // Waits until the stills handed to the worker are in place; throws the
-    // first that could not be written.
-    void waitForStills();
+    // Where the camera puts its stills.
+    StillWriter& stills() { return m_stills; }
+    // Waits until the stills written so far are in place; throws the first
+    // that could not be written.
+    void waitForStills() { m_stills.settle(); }
+    // The worker's waits, which run the event loop inside the caller's step.
+    const ShareWorker& worker() const { return m_worker; }
 
     // Throws StoreError when the file is missing or cannot be read as a
     // picture. A non-empty size decodes it straight to that size.
@@ -62,9 +56,6 @@ public:
     // The same without waiting: `loaded` gets the picture, or the reason.
     using Loaded = std::function<void(const QImage& picture, const QString& failure)>;
     void loadImageLater(const QString& path, const QSize& scaledTo, Loaded loaded) const;
-
-    // False also when the share cannot be reached.
-    bool fileExists(const QString& path) const;
 
     // Colour JPEG first, then bottom, each only when it exists. A read-only
     // file is not overridden: it raises, and a failure on the colour file
@@ -76,6 +67,7 @@ private:
     const ShareMap& m_share;
     ProcessLauncher& m_launcher;
     ShareWorker& m_worker;
+    ShareStillWriter m_stills;
 };
 
 } // namespace image_store

@@ -1,16 +1,17 @@
-#include "process_launcher.h"
+#include "image_store/process_launcher.h"
 
-#include "share_log.h"
-#include "share_path.h"
+#include "image_store/share_log.h"
+#include "image_store/share_path.h"
+#include "image_store/unique_fd.h"
 
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QStringList>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 #include <vector>
-#include <cstring>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -35,22 +36,60 @@ QString ProcessEnd::describe() const
 }
 
 struct SpawnLauncher::Child {
+    UniqueFd pidfd;
     Spawned spawned;
     Finished finished;
+    // Declared after the pidfd, so it goes before the fd is closed.
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
 namespace {
 
-Spawned spawn(const QStringList& words)
+void checkRunnable(const QString& program)
 {
-    const QString program = words.first();
     const QFileInfo info(program);
     if (!info.exists())
         throw LaunchError("Cannot start " + program.toStdString() + ": the program does not exist");
     if (!info.isFile() || !info.isExecutable())
         throw LaunchError("Cannot start " + program.toStdString() + ": the file is not executable");
+}
 
+// Its own session, so no signal meant for this program's group reaches it;
+// no signal blocked, and those this program ignores back to their defaults.
+class SpawnSettings {
+public:
+    SpawnSettings()
+    {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(
+            &attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGXFSZ);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+    }
+    ~SpawnSettings()
+    {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+};
+
+Spawned spawn(const QStringList& words)
+{
+    const QString program = words.first();
+    checkRunnable(program);
     std::vector<QByteArray> encoded;
     for (const QString& word : words)
         encoded.push_back(QFile::encodeName(word));
@@ -59,26 +98,10 @@ Spawned spawn(const QStringList& words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own session: no signal meant for this program's group reaches it.
-    posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGXFSZ);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    const SpawnSettings settings;
     pid_t pid = 0;
-    const int error = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    const int error
+        = posix_spawn(&pid, argv[0], &settings.actions, &settings.attributes, argv.data(), environ);
     if (error != 0)
         throw LaunchError("Cannot start " + program.toStdString() + ": " + std::strerror(error));
 
@@ -99,14 +122,8 @@ SpawnLauncher::SpawnLauncher(const ShareMap& share)
 {
 }
 
-SpawnLauncher::~SpawnLauncher()
-{
-    // Children go on without us; only the watch ends.
-    for (auto& [fd, child] : m_children) {
-        child->notifier.reset();
-        ::close(fd);
-    }
-}
+// Children go on without us; only the watch ends.
+SpawnLauncher::~SpawnLauncher() = default;
 
 void SpawnLauncher::runInstead(const QString& sharePath, const QString& localProgram)
 {
@@ -115,8 +132,8 @@ void SpawnLauncher::runInstead(const QString& sharePath, const QString& localPro
 
 ProcessLauncher::Prepared SpawnLauncher::prepare(const QString& commandLine, int windowStyle)
 {
-    // The window style (2: minimised with focus) asks for a console window;
-    // a converter here has no window, so the style has no meaning.
+    // The style is how the converter's window opens; a converter here has
+    // no window, so the style has no meaning.
     Q_UNUSED(windowStyle);
 
     QStringList words = commandLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -138,6 +155,7 @@ void SpawnLauncher::watch(const Spawned& spawned, Finished finished)
     if (spawned.pidfd < 0)
         return;
     auto child = std::make_unique<Child>();
+    child->pidfd.reset(spawned.pidfd);
     child->spawned = spawned;
     child->finished = std::move(finished);
     const int fd = spawned.pidfd;
@@ -158,7 +176,6 @@ void SpawnLauncher::reap(int pidfd)
     std::unique_ptr<Child> child = std::move(found->second);
     m_children.erase(found);
     child->notifier.reset();
-    ::close(pidfd);
 
     ProcessEnd end;
     end.exited = info.si_code == CLD_EXITED;

@@ -51,11 +51,6 @@ public:
     // `finished`, if given, is called on this thread's event loop once the
     // process ended.
     virtual void watch(const Spawned& spawned, Finished finished) = 0;
-
-    void start(const QString& commandLine, int windowStyle, Finished finished = {})
-    {
-        watch(prepare(commandLine, windowStyle)(), std::move(finished));
-    }
 };
 
 // Runs the command without a shell: the text is split on blanks and every

@@ -1,3 +1,3 @@
-#include "share_log.h"
+#include "image_store/share_log.h"
 
 Q_LOGGING_CATEGORY(lcShare, "imagemaker.share", QtWarningMsg)

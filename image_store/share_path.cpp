@@ -1,4 +1,4 @@
-#include "share_path.h"
+#include "image_store/share_path.h"
 
 #include "build_config.h"
 

@@ -1,11 +1,10 @@
-#include "share_worker.h"
+#include "image_store/share_worker.h"
 
-#include "share_log.h"
+#include "image_store/share_log.h"
 
 #include <QEventLoop>
 #include <QTimer>
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -19,11 +18,11 @@ ShareNotAnswering::ShareNotAnswering()
 {
 }
 
-struct ShareWorker::Job {
-    std::function<void()> work;
+struct ShareWorker::Ticket::Job {
+    Work work;
+    CancelToken token;
     // Written by the worker before it reports the end; read after.
     std::exception_ptr error;
-    std::atomic<bool> abandoned { false };
     // This object's thread only.
     bool done = false;
     std::function<void()> onDone;
@@ -39,10 +38,37 @@ struct ShareWorker::State {
     bool stopping = false;
     bool hasExited = false;
     std::thread thread;
+
+    void run();
 };
 
-namespace {
-thread_local const std::atomic<bool>* t_abandoned = nullptr;
+void ShareWorker::State::run()
+{
+    std::unique_lock lock(mutex);
+    for (;;) {
+        wake.wait(lock, [&] { return stopping || !queue.empty(); });
+        if (stopping)
+            break;
+        std::shared_ptr<Job> job = std::move(queue.front());
+        queue.pop_front();
+        current = job;
+        lock.unlock();
+        try {
+            job->work(job->token);
+        } catch (...) {
+            job->error = std::current_exception();
+        }
+        // What the work holds (a camera frame) is let go here, not on the window's thread.
+        job->work = nullptr;
+        lock.lock();
+        current.reset();
+        const bool idle = queue.empty();
+        if (ShareWorker* worker = owner)
+            QMetaObject::invokeMethod(
+                worker, [worker, job, idle] { worker->finished(job, idle); }, Qt::QueuedConnection);
+    }
+    hasExited = true;
+    exited.notify_all();
 }
 
 ShareWorker::ShareWorker(std::chrono::milliseconds bound)
@@ -52,35 +78,7 @@ ShareWorker::ShareWorker(std::chrono::milliseconds bound)
     m_state->owner = this;
     // The thread holds the state: it may outlive this object when the
     // server hangs at the program's end.
-    m_state->thread = std::thread([state = m_state] {
-        std::unique_lock lock(state->mutex);
-        for (;;) {
-            state->wake.wait(lock, [&] { return state->stopping || !state->queue.empty(); });
-            if (state->stopping)
-                break;
-            std::shared_ptr<Job> job = std::move(state->queue.front());
-            state->queue.pop_front();
-            state->current = job;
-            lock.unlock();
-            t_abandoned = &job->abandoned;
-            try {
-                job->work();
-            } catch (...) {
-                job->error = std::current_exception();
-            }
-            t_abandoned = nullptr;
-            // What the work holds (a camera frame) is let go here, not on the window's thread.
-            job->work = nullptr;
-            lock.lock();
-            state->current.reset();
-            const bool idle = state->queue.empty();
-            if (ShareWorker* owner = state->owner)
-                QMetaObject::invokeMethod(
-                    owner, [owner, job, idle] { owner->finished(job, idle); }, Qt::QueuedConnection);
-        }
-        state->hasExited = true;
-        state->exited.notify_all();
-    });
+    m_state->thread = std::thread([state = m_state] { state->run(); });
 }
 
 ShareWorker::~ShareWorker()
@@ -90,7 +88,7 @@ ShareWorker::~ShareWorker()
     m_state->stopping = true;
     m_state->queue.clear();
     if (m_state->current)
-        m_state->current->abandoned = true;
+        m_state->current->token.cancel();
     m_state->wake.notify_all();
     // A thread stuck on a hung server must not keep the program from ending.
     if (m_state->exited.wait_for(lock, std::chrono::seconds(2), [this] { return m_state->hasExited; })) {
@@ -102,12 +100,7 @@ ShareWorker::~ShareWorker()
     }
 }
 
-bool ShareWorker::abandoned()
-{
-    return t_abandoned && t_abandoned->load();
-}
-
-std::shared_ptr<ShareWorker::Job> ShareWorker::enqueue(std::function<void()> work)
+std::shared_ptr<ShareWorker::Job> ShareWorker::enqueue(Work work)
 {
     if (m_stuck)
         throw ShareNotAnswering();
@@ -121,23 +114,18 @@ std::shared_ptr<ShareWorker::Job> ShareWorker::enqueue(std::function<void()> wor
     return job;
 }
 
-void ShareWorker::post(std::function<void()> work)
+ShareWorker::Ticket ShareWorker::queue(Work work)
 {
-    m_posted.push_back(enqueue(std::move(work)));
-}
-
-void ShareWorker::settle()
-{
-    const std::vector<std::shared_ptr<Job>> posted = std::move(m_posted);
-    m_posted.clear();
-    waitFor(posted);
+    Ticket ticket;
+    ticket.m_job = enqueue(std::move(work));
+    return ticket;
 }
 
 void ShareWorker::submit(std::function<void()> work, std::function<void(std::exception_ptr)> done)
 {
     std::shared_ptr<Job> job;
     try {
-        job = enqueue(std::move(work));
+        job = enqueue([work = std::move(work)](const CancelToken&) { work(); });
     } catch (const ShareNotAnswering&) {
         QMetaObject::invokeMethod(
             this, [done, error = std::current_exception()] { done(error); }, Qt::QueuedConnection);
@@ -146,40 +134,46 @@ void ShareWorker::submit(std::function<void()> work, std::function<void(std::exc
     job->onDone = [done, job = job.get()] { done(job->error); };
 }
 
-void ShareWorker::waitFor(const std::vector<std::shared_ptr<Job>>& jobs)
+void ShareWorker::wait(const std::vector<Ticket>& tickets)
+{
+    const bool allDone = runLoopUntilDone(tickets);
+    for (const Ticket& ticket : tickets)
+        ticket.m_job->onDone = nullptr;
+    if (!allDone) {
+        giveUp();
+        throw ShareNotAnswering();
+    }
+    for (const Ticket& ticket : tickets)
+        if (ticket.m_job->error)
+            std::rethrow_exception(ticket.m_job->error);
+}
+
+bool ShareWorker::runLoopUntilDone(const std::vector<Ticket>& tickets)
 {
     int remaining = 0;
     QEventLoop loop;
-    for (const auto& job : jobs) {
-        if (job->done)
+    for (const Ticket& ticket : tickets) {
+        if (ticket.m_job->done)
             continue;
         ++remaining;
-        job->onDone = [&remaining, &loop] {
+        ticket.m_job->onDone = [&remaining, &loop] {
             if (--remaining == 0)
                 loop.quit();
         };
     }
-    if (remaining > 0) {
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        deadline.setTimerType(Qt::PreciseTimer);
-        connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        deadline.start(m_bound);
-        // Frames and timers go on; what the operator types or clicks waits
-        // until this step is over.
-        ++m_waiting;
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-        --m_waiting;
-    }
-    for (const auto& job : jobs)
-        job->onDone = nullptr;
-    if (remaining > 0) {
-        giveUp();
-        throw ShareNotAnswering();
-    }
-    for (const auto& job : jobs)
-        if (job->error)
-            std::rethrow_exception(job->error);
+    if (remaining == 0)
+        return true;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(m_bound);
+    // Frames and timers go on; what the operator types or clicks waits
+    // until this step is over.
+    emit waitStarted();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    emit waitEnded();
+    return remaining == 0;
 }
 
 void ShareWorker::giveUp()
@@ -192,7 +186,7 @@ void ShareWorker::giveUp()
         std::lock_guard lock(m_state->mutex);
         dropped.swap(m_state->queue);
         if (m_state->current)
-            m_state->current->abandoned = true;
+            m_state->current->token.cancel();
         else
             m_stuck = false; // it returned just now
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "image_store/cancel_token.h"
+
 #include <QObject>
 
 #include <chrono>
@@ -25,9 +27,9 @@ public:
 // running (user input held back until the wait ends), up to a bound; past
 // it the step fails, and until the stuck work returns every new request
 // fails at once instead of queueing behind it. Work queued behind stuck
-// work is dropped unrun, and the stuck work itself can ask abandoned()
-// before it puts anything in place. Work must hold copies of what it uses:
-// it may outlive its caller.
+// work is dropped unrun, and the stuck work's token is cancelled, so it puts
+// nothing in place when the server answers. Work must hold copies of what
+// it uses: it may outlive its caller.
 class ShareWorker final : public QObject {
     Q_OBJECT
 public:
@@ -35,49 +37,57 @@ public:
     explicit ShareWorker(std::chrono::milliseconds bound = DefaultBound);
     ~ShareWorker() override;
 
+    using Work = std::function<void(const CancelToken&)>;
+    // Work queued and not yet waited for.
+    class Ticket {
+    private:
+        friend class ShareWorker;
+        struct Job;
+        std::shared_ptr<Job> m_job;
+    };
+
     // Runs work and waits for its result; its exception is rethrown here.
-    template <typename Work> auto call(Work work) -> std::invoke_result_t<Work>
+    template <typename Call> auto call(Call work) -> std::invoke_result_t<Call>
     {
-        using Result = std::invoke_result_t<Work>;
+        using Result = std::invoke_result_t<Call>;
         if constexpr (std::is_void_v<Result>) {
-            waitFor({ enqueue(std::move(work)) });
+            wait({ queue([work = std::move(work)](const CancelToken&) mutable { work(); }) });
         } else {
             auto result = std::make_shared<std::optional<Result>>();
-            waitFor({ enqueue([result, work = std::move(work)]() mutable { result->emplace(work()); }) });
+            wait({ queue(
+                [result, work = std::move(work)](const CancelToken&) mutable { result->emplace(work()); }) });
             return std::move(**result);
         }
     }
 
-    // Queues work without waiting; its failure is thrown by settle().
-    void post(std::function<void()> work);
-    // Waits for everything posted; throws the first failure among it.
-    void settle();
+    // Queues work without waiting for it.
+    Ticket queue(Work work);
+    // Waits for queued work up to the bound; throws the first failure among it.
+    void wait(const std::vector<Ticket>& tickets);
     // Queues work; `done` runs on this object's thread when it has ended,
     // with its failure or null.
     void submit(std::function<void()> work, std::function<void(std::exception_ptr)> done);
 
     // Work that ran past its bound has not returned yet.
     bool stuck() const { return m_stuck; }
-    // A caller is waiting for work right now.
-    bool waiting() const { return m_waiting > 0; }
 
-    // Asked by the work running on the worker: its caller has given up, so
-    // it must not put its result in place.
-    static bool abandoned();
+signals:
+    // Around each wait: whatever the event loop runs in between runs inside
+    // the caller's step.
+    void waitStarted();
+    void waitEnded();
 
 private:
-    struct Job;
     struct State;
-    std::shared_ptr<Job> enqueue(std::function<void()> work);
-    void waitFor(const std::vector<std::shared_ptr<Job>>& jobs);
+    using Job = Ticket::Job;
+    std::shared_ptr<Job> enqueue(Work work);
+    bool runLoopUntilDone(const std::vector<Ticket>& tickets);
     void giveUp();
     void finished(const std::shared_ptr<Job>& job, bool idle);
 
     std::chrono::milliseconds m_bound;
     std::shared_ptr<State> m_state;
-    std::vector<std::shared_ptr<Job>> m_posted;
     bool m_stuck = false;
-    int m_waiting = 0;
 };
 
 } // namespace image_store

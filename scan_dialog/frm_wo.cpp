@@ -1,7 +1,7 @@
-#include "frm_wo.h"
+#include "scan_dialog/frm_wo.h"
 
+#include "scan_dialog/window_conventions.h"
 #include "ui_frm_wo.h"
-#include "window_conventions.h"
 
 #include <QKeyEvent>
 

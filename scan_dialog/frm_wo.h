@@ -29,8 +29,6 @@ public:
     // the capture window for digits scanned while no dialog was open. Returns
     // true when the key was taken and must not press a button.
     bool keyTyped(const QKeyEvent& key);
-    // Digits collected by typing since the dialog was loaded or last refused.
-    bool hasTypedDigits() const { return m_typedDigits > 0; }
     // A scan longer than a sample number keeps nothing and says so.
     void refuseTooLong();
     bool refusedTooLong() const;

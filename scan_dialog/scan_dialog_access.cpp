@@ -1,6 +1,6 @@
-#include "scan_dialog_access.h"
+#include "scan_dialog/scan_dialog_access.h"
 
-#include "frm_wo.h"
+#include "scan_dialog/frm_wo.h"
 
 ScanDialogAccess::ScanDialogAccess(QWidget* owner, ShowModal showModal)
     : m_owner(owner)

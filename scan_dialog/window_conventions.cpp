@@ -1,4 +1,4 @@
-#include "window_conventions.h"
+#include "scan_dialog/window_conventions.h"
 
 #include <QKeyEvent>
 #include <QPushButton>

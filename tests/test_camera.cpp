@@ -1,11 +1,15 @@
-#include "bitmap_file.h"
 #include "bmp_header.h"
-#include "camera_control.h"
+#include "camera/camera_control.h"
+#include "camera/frame_geometry.h"
+#include "camera/gst_camera.h"
+#include "camera/live_view.h"
 #include "camera_socket.h"
-#include "frame_geometry.h"
-#include "gst_camera.h"
-#include "live_view.h"
-#include "share_worker.h"
+#include "image_store/atomic_file.h"
+#include "image_store/bitmap_file.h"
+#include "image_store/share_still_writer.h"
+#include "image_store/share_worker.h"
+#include "image_store/store_error.h"
+#include "image_store/temporary_name.h"
 #include "stamped_source.h"
 #include "test_support.h"
 
@@ -53,14 +57,20 @@ class TestCamera : public QObject {
     Q_OBJECT
     TempShare share;
     const QString dir = SamplesSharePath;
+    // Stills go where the program's go: to the share, through its worker.
+    image_store::ShareWorker worker;
+    image_store::ShareStillWriter stills { share.map(), worker };
 
     std::unique_ptr<GstCamera> makeCamera(int width = 321, int height = 241)
     {
-        auto cam = std::make_unique<GstCamera>(
+        return makeCamera(width, height, stills);
+    }
+    std::unique_ptr<GstCamera> makeCamera(int width, int height, image_store::StillWriter& writer)
+    {
+        return std::make_unique<GstCamera>(
             std::array<CameraSource, 2> { CameraSource { solid("red", width, height) },
                 CameraSource { solid("green", width, height) } },
-            share.map());
-        return cam;
+            writer);
     }
 
 private slots:
@@ -105,7 +115,7 @@ private slots:
     void invoke_unknownDispidOrWrongArgumentTypes_raise()
     {
         GstCamera cam(
-            { CameraSource { solid("red", 32, 32) }, CameraSource { solid("green", 32, 32) } }, share.map());
+            { CameraSource { solid("red", 32, 32) }, CameraSource { solid("green", 32, 32) } }, stills);
         std::vector<Argument> none;
         QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(99, DispatchKind::Method, none));
         QVERIFY_THROWS_EXCEPTION(CameraError, cam.invoke(33, DispatchKind::Method, none));
@@ -160,6 +170,7 @@ private slots:
         QVERIFY(live.SelectCamera(1) != 0);
         QString color = dir + "CLR_A_01.bmp";
         live.SaveStill(0, 24, color, "");
+        stills.settle();
 
         for (const auto& [name, colour] : { std::pair { "BTM_A_01.bmp", QColor(Qt::red) },
                  std::pair { "CLR_A_01.bmp", QColor(Qt::green) } }) {
@@ -176,7 +187,7 @@ private slots:
         stamped_source::registerElement();
         GstCamera cam({ CameraSource { stamped_source::description(0) },
                           CameraSource { stamped_source::description(1) } },
-            share.map());
+            stills);
         LiveCamera live(cam);
         std::int32_t status = 0;
         live.StartControl(status);
@@ -189,6 +200,7 @@ private slots:
             const std::uint32_t onHand = stamped_source::settled(index);
             QString path = dir + "cycle.bmp";
             live.SaveStill(0, 24, path, "");
+            stills.settle();
             const QImage still(share.sampleFile("cycle.bmp"));
             if (!mostlyColour(still, index == 0 ? Qt::red : Qt::green))
                 ++wrong;
@@ -203,7 +215,7 @@ private slots:
     {
         GstCamera cam({ CameraSource { "v4l2src device=/dev/video-imagemaker-missing" },
                           CameraSource { solid("green", 32, 32) } },
-            share.map());
+            stills);
         LiveCamera live(cam);
         QElapsedTimer timer;
         timer.start();
@@ -222,7 +234,7 @@ private slots:
     {
         GstCamera cam({ CameraSource { "v4l2src device=/dev/video-imagemaker-missing" },
                           CameraSource { "imagemakernosuchsrc ! video/x-raw,width=32,height=32" } },
-            share.map());
+            stills);
         LiveCamera live(cam);
         QTest::ignoreMessage(QtWarningMsg,
             QRegularExpression("camera 0 \\(bottom\\) failed: .*/dev/video-imagemaker-missing"));
@@ -239,6 +251,7 @@ private slots:
         QVERIFY(live.SelectCamera(0) != 0);
         QString path = dir + "keep.bmp";
         live.SaveStill(0, 24, path, "");
+        stills.settle();
         QFile before(share.sampleFile("keep.bmp"));
         QVERIFY(before.open(QIODevice::ReadOnly));
         const QByteArray original = before.readAll();
@@ -246,7 +259,8 @@ private slots:
 
         QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 8, path, ""));
         QString missingFolder = dir + "no_such_folder\\keep.bmp";
-        QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 24, missingFolder, ""));
+        live.SaveStill(0, 24, missingFolder, "");
+        QVERIFY_THROWS_EXCEPTION(image_store::StoreError, stills.settle());
         QString outside = "\\\\labfs01\\..\\keep.bmp";
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, live.SaveStill(0, 24, outside, ""));
 
@@ -257,15 +271,15 @@ private slots:
     void saveStill_onAServerThatHung_putsNothingInPlaceWhenItAnswersAgain()
     {
         using namespace std::chrono_literals;
-        image_store::ShareWorker worker(300ms);
-        auto cam = makeCamera(32, 32);
-        cam->writeStillsOn(&worker);
+        image_store::ShareWorker hung(300ms);
+        image_store::ShareStillWriter hungStills(share.map(), hung);
+        auto cam = makeCamera(32, 32, hungStills);
         LiveCamera live(*cam);
         QVERIFY(live.SelectCamera(0) != 0);
         const QString local = share.sampleFile("hung.bmp");
         QString path = dir + "hung.bmp";
         live.SaveStill(0, 24, path, "");
-        worker.settle();
+        hungStills.settle();
         QFile file(local);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray earlier = file.readAll();
@@ -276,22 +290,22 @@ private slots:
         auto server = std::make_shared<std::promise<void>>();
         std::shared_future<void> answers = server->get_future().share();
         const QImage green(32, 32, QImage::Format_RGB32);
-        worker.post([answers, green, local] {
+        hung.queue([answers, green, local](const image_store::CancelToken& token) {
             answers.wait();
-            writeBitmapFile(local, green.constBits(), 32, 32, green.bytesPerLine());
+            image_store::replaceFile(local, image_store::encodeBitmap(green), token);
         });
         QVERIFY(live.SelectCamera(1) != 0);
         live.SaveStill(0, 24, path, "");
-        QVERIFY_THROWS_EXCEPTION(image_store::ShareNotAnswering, worker.settle());
+        QVERIFY_THROWS_EXCEPTION(image_store::ShareNotAnswering, hungStills.settle());
         // While it hangs a new still fails at once.
         QVERIFY_THROWS_EXCEPTION(image_store::ShareNotAnswering, live.SaveStill(0, 24, path, ""));
         server->set_value();
-        QTRY_VERIFY(!worker.stuck());
-        worker.call([] {});
+        QTRY_VERIFY(!hung.stuck());
+        hung.call([] {});
 
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), earlier);
-        QVERIFY(!QFile::exists(image_store::temporaryNameOf(local)));
+        QVERIFY(!QFile::exists(QString::fromStdString(image_store::temporaryNameOf(local.toStdString()))));
     }
 
     void saveStill_neverWritesThroughALink_andReplacesALeftoverTemporary()
@@ -306,7 +320,8 @@ private slots:
         target.close();
         QVERIFY(QFile::link(target.fileName(), share.sampleFile("planted.bmp")));
         QString planted = dir + "planted.bmp";
-        QVERIFY_THROWS_EXCEPTION(CameraError, live.SaveStill(0, 24, planted, ""));
+        live.SaveStill(0, 24, planted, "");
+        QVERIFY_THROWS_EXCEPTION(image_store::StoreError, stills.settle());
         QVERIFY(target.open(QIODevice::ReadOnly));
         QCOMPARE(target.readAll(), QByteArray("not the share's"));
 
@@ -316,6 +331,7 @@ private slots:
         left.close();
         QString kept = dir + "kept.bmp";
         live.SaveStill(0, 24, kept, "");
+        stills.settle();
         QCOMPARE(readBmpHeader(share.sampleFile("kept.bmp")).bitsPerPixel, quint16(24));
         QCOMPARE(QDir(share.samplesFolder())
                      .entryList({ "*kept*", "*planted*" }, QDir::Files | QDir::Hidden | QDir::System),
@@ -328,7 +344,7 @@ private slots:
         camera_socket::plugIn(0);
         GstCamera cam({ CameraSource { camera_socket::in(solid("red", 32, 32), 0) },
                           CameraSource { solid("green", 32, 32) } },
-            share.map());
+            stills);
         LiveCamera live(cam);
         QVERIFY(live.SelectCamera(0) != 0);
         camera_socket::unplug(0);
@@ -344,6 +360,7 @@ private slots:
         camera_socket::plugIn(0);
         QVERIFY(live.SelectCamera(0) != 0);
         live.SaveStill(0, 24, path, "");
+        stills.settle();
         QVERIFY(mostlyColour(QImage(share.sampleFile("lost.bmp")), Qt::red));
     }
 
@@ -375,7 +392,7 @@ private slots:
             { CameraSource {
                   "videotestsrc is-live=true num-buffers=10 pattern=red ! video/x-raw,width=32,height=32" },
                 CameraSource { solid("green", 32, 32) } },
-            share.map());
+            stills);
         LiveView view;
         view.resize(321, 241);
         cam.attachView(&view);

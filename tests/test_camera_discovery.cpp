@@ -2,10 +2,11 @@
 // of the test process stands for the USB cameras), chosen by the settings
 // file, and brought back by themselves when plugged in again.
 #include "bmp_header.h"
-#include "camera_control.h"
-#include "camera_discovery.h"
-#include "camera_settings.h"
-#include "gst_camera.h"
+#include "camera/camera_control.h"
+#include "camera/camera_discovery.h"
+#include "camera/camera_settings.h"
+#include "camera/gst_camera.h"
+#include "image_store/share_still_writer.h"
 #include "plugged_cameras.h"
 #include "test_support.h"
 
@@ -33,6 +34,8 @@ std::vector<FoundCamera> testCameras()
 class TestCameraDiscovery : public QObject {
     Q_OBJECT
     TempShare share;
+    image_store::ShareWorker worker;
+    image_store::ShareStillWriter stills { share.map(), worker };
     QTemporaryDir settings;
 
     QString settingsFile() const { return camera::settingsFile(settings.path(), Key); }
@@ -41,7 +44,7 @@ class TestCameraDiscovery : public QObject {
     std::unique_ptr<GstCamera> started(std::int32_t& status)
     {
         // A still that cannot come fails soon, so waits that retry it are short.
-        auto gst = std::make_unique<GstCamera>(std::array<CameraSource, 2> {}, share.map(),
+        auto gst = std::make_unique<GstCamera>(std::array<CameraSource, 2> {}, stills,
             CameraTimeouts { std::chrono::milliseconds(2500), std::chrono::milliseconds(300) });
         gst->readSettingsFrom(settings.path());
         LiveCamera cam(*gst);
@@ -55,6 +58,7 @@ class TestCameraDiscovery : public QObject {
     {
         QString path = SamplesSharePath + "still.bmp";
         LiveCamera(gst).SaveStill(0, 24, path, "");
+        stills.settle();
         return QImage(share.sampleFile("still.bmp"));
     }
     // False also when no still can be taken.
@@ -65,6 +69,13 @@ class TestCameraDiscovery : public QObject {
         } catch (const CameraError&) {
             return false;
         }
+    }
+
+    // Whether the bottom and the colour camera, each selected in turn, show these.
+    bool selectedShow(GstCamera& gst, QColor bottom, QColor color)
+    {
+        return LiveCamera(gst).SelectCamera(0) == 1 && stillShows(gst, bottom)
+            && LiveCamera(gst).SelectCamera(1) == 1 && stillShows(gst, color);
     }
 
 private slots:
@@ -105,10 +116,7 @@ private slots:
         std::int32_t status = 0;
         auto gst = started(status);
         QCOMPARE(status, 2);
-        QCOMPARE(LiveCamera(*gst).SelectCamera(0), 1);
-        QVERIFY(stillShows(*gst, Qt::red));
-        QCOMPARE(LiveCamera(*gst).SelectCamera(1), 1);
-        QVERIFY(stillShows(*gst, Qt::blue));
+        QVERIFY(selectedShow(*gst, Qt::red, Qt::blue));
     }
 
     void settings_nameEachCameraByPortSerialOrSource_withFormatAndSize()
@@ -126,10 +134,7 @@ private slots:
             std::int32_t status = 0;
             auto gst = started(status);
             QCOMPARE(status, 2);
-            QCOMPARE(LiveCamera(*gst).SelectCamera(0), 1);
-            QVERIFY(stillShows(*gst, Qt::blue));
-            QCOMPARE(LiveCamera(*gst).SelectCamera(1), 1);
-            QVERIFY(stillShows(*gst, Qt::red));
+            QVERIFY(selectedShow(*gst, Qt::blue, Qt::red));
             QCOMPARE(readBmpHeader(share.sampleFile("still.bmp")).width, 160);
         }
         color = {};

@@ -1,7 +1,7 @@
 // The administrator's camera tool against cameras of the test's device provider.
-#include "camera_settings.h"
-#include "camera_tool.h"
+#include "camera/camera_settings.h"
 #include "plugged_cameras.h"
+#include "tools/camera_tool.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <thread>
+
 #include <unistd.h>
 
 namespace {
@@ -142,6 +144,27 @@ private slots:
         QVERIFY(mostlyColour(QImage(f->sampleFile("CLR_00061001_01.bmp")), Qt::green));
         QVERIFY(waitForFile(f->sampleFile("CLR_00061001_01.jpg")));
         verifyNoPartialFiles();
+    }
+
+    void shareWait_holdsTheWindowsOwnTimersAndQueuedCalls_untilItIsOver()
+    {
+        using namespace std::chrono_literals;
+        f->open();
+        bool waiting = false;
+        bool shownInsideAWait = false;
+        connect(&f->shareWorker, &image_store::ShareWorker::waitStarted, [&] { waiting = true; });
+        connect(&f->shareWorker, &image_store::ShareWorker::waitEnded, [&] { waiting = false; });
+        f->scans.add([&](QWidget* dialog) {
+            shownInsideAWait = shownInsideAWait || waiting;
+            dialog->findChild<QPushButton*>("cmd_Cancel")->click();
+        });
+        // A slow server: reading the pictures waits past the start-up
+        // check's tick, which would open the scan dialog.
+        f->shareWorker.submit([] { std::this_thread::sleep_for(1500ms); }, [](std::exception_ptr) {});
+        f->window->ShowSampleImages("00012345");
+        QCOMPARE(f->scans.handled(), 0);
+        QTRY_COMPARE(f->scans.handled(), 1);
+        QVERIFY(!shownInsideAWait);
     }
 
     void sampleFolderNotWritable_failsTheCapture_andKeepsTheEarlierTake()

@@ -1,6 +1,6 @@
 #include "window_fixture.h"
 
-#include "artwork.h"
+#include "capture_window/artwork.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -149,40 +149,6 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(!f->window->isVisible());
         QVERIFY(!f->window->scanDialog().isLoaded());
-    }
-
-    void nextSampleNumber_carriesAndWraps_data()
-    {
-        QTest::addColumn<QString>("sample");
-        QTest::addColumn<QString>("next");
-        QTest::newRow("plain") << "00012345"
-                               << "00012346";
-        QTest::newRow("carry") << "00000099"
-                               << "00000100";
-        QTest::newRow("wrap") << "99999999"
-                              << "00000000";
-    }
-    void nextSampleNumber_carriesAndWraps()
-    {
-        QFETCH(QString, sample);
-        QFETCH(QString, next);
-        QCOMPARE(Form_ImageMaker::nextSampleNumber(sample), next);
-    }
-    void nextSampleNumber_notANumber_raises()
-    {
-        QVERIFY_THROWS_EXCEPTION(std::exception, Form_ImageMaker::nextSampleNumber("Last Ima"));
-    }
-
-    void generalDateText_shortDateLongTimeWithoutZone()
-    {
-        const QLocale us(QLocale::English, QLocale::UnitedStates);
-        QCOMPARE(Form_ImageMaker::generalDateText(QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9)), us),
-            QString("12/8/26 4:05:09 PM"));
-        QCOMPARE(Form_ImageMaker::generalDateText(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0)), us),
-            QString("12/8/26"));
-        const QLocale de(QLocale::German, QLocale::Germany);
-        QCOMPARE(Form_ImageMaker::generalDateText(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1)), de),
-            QString("02.01.26 00:00:01"));
     }
 };
 

@@ -1,4 +1,4 @@
-#include "convert.h"
+#include "converter/convert.h"
 #include "test_support.h"
 
 #include <QDir>

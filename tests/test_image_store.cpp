@@ -1,9 +1,10 @@
-#include "image_store.h"
+#include "image_store/image_store.h"
 #include "processes.h"
 #include "test_support.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QProcess>
 #include <QtTest>
@@ -117,7 +118,8 @@ private slots:
             file.write(QByteArray("#!/bin/sh\n") + body + "\n");
             file.close();
             QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
-            launcher.start(script, 2, [&ends, body](const ProcessEnd& end) { ends[body] = end; });
+            launcher.watch(
+                launcher.prepare(script, 2)(), [&ends, body](const ProcessEnd& end) { ends[body] = end; });
         }
         QTRY_COMPARE(ends.size(), size_t(3));
         QVERIFY(ends["exit 0"].ok());
@@ -185,7 +187,8 @@ private slots:
         SpawnLauncher gone(map);
         ImageStore unreachable(map, gone, worker);
         unreachable.deleteJpegs("00012345");
-        QVERIFY(!unreachable.fileExists(unreachable.imagePath(ColorPrefix, "00012345", JpgExtension)));
+        QVERIFY(
+            !QFileInfo::exists(map.toLocal(unreachable.imagePath(ColorPrefix, "00012345", JpgExtension))));
     }
 
     void shareWorker_keepsOrder_boundsAHungServer_dropsWhatWasQueuedBehind_andRecovers()
@@ -193,13 +196,14 @@ private slots:
         using namespace std::chrono_literals;
         ShareWorker share(400ms);
         std::vector<int> order;
+        std::vector<ShareWorker::Ticket> queued;
         for (int i = 0; i < 3; ++i)
-            share.post([&order, i] {
+            queued.push_back(share.queue([&order, i](const CancelToken&) {
                 std::this_thread::sleep_for(5ms);
                 order.push_back(i);
-            });
+            }));
         QCOMPARE(share.call([&order] { return order.size(); }), size_t(3));
-        share.settle();
+        share.wait(queued);
         QCOMPARE(order, (std::vector<int> { 0, 1, 2 }));
 
         // A server that hangs: the window's loop goes on while it waits.
@@ -207,16 +211,17 @@ private slots:
         std::shared_future<void> answers = server->get_future().share();
         auto sawAbandoned = std::make_shared<std::atomic<int>>(-1);
         auto behindRan = std::make_shared<std::atomic<bool>>(false);
-        share.post([answers, sawAbandoned] {
-            answers.wait();
-            *sawAbandoned = ShareWorker::abandoned();
-        });
-        share.post([behindRan] { *behindRan = true; });
+        const std::vector<ShareWorker::Ticket> hung { share.queue(
+                                                          [answers, sawAbandoned](const CancelToken& token) {
+                                                              answers.wait();
+                                                              *sawAbandoned = token.cancelled();
+                                                          }),
+            share.queue([behindRan](const CancelToken&) { *behindRan = true; }) };
         int ticks = 0;
         QTimer tick;
         connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
         tick.start(20);
-        QVERIFY_THROWS_EXCEPTION(ShareNotAnswering, share.settle());
+        QVERIFY_THROWS_EXCEPTION(ShareNotAnswering, share.wait(hung));
         QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
         QVERIFY(share.stuck());
 

@@ -1,5 +1,5 @@
-#include "frm_wo.h"
-#include "scan_dialog_access.h"
+#include "scan_dialog/frm_wo.h"
+#include "scan_dialog/scan_dialog_access.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,6 +1,6 @@
 #include "test_support.h"
 
-#include "frm_wo.h"
+#include "scan_dialog/frm_wo.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

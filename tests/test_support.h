@@ -1,7 +1,7 @@
 #pragma once
 
-#include "image_store.h"
-#include "prompts.h"
+#include "capture_window/prompts.h"
+#include "image_store/image_store.h"
 
 class Frm_Wo;
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "camera/gst_camera.h"
+#include "camera/live_view.h"
 #include "camera_socket.h"
-#include "capture_window.h"
-#include "frm_wo.h"
-#include "gst_camera.h"
-#include "live_view.h"
+#include "capture_window/capture_window.h"
+#include "scan_dialog/frm_wo.h"
 #include "test_support.h"
 
 #include <QLabel>
@@ -50,7 +50,7 @@ struct WindowFixture {
     // Each camera sits in a socket that a test may pull it out of.
     camera::GstCamera camera { { camera::CameraSource { camera_socket::in(solidSource("red"), 0) },
                                    camera::CameraSource { camera_socket::in(solidSource("green"), 1) } },
-        share.map() };
+        store.stills() };
     // What the window calls; a test may put a fault-injecting layer here.
     camera::CameraDispatch* dispatch = &camera;
     ScriptedPrompts prompts;
@@ -75,7 +75,6 @@ struct WindowFixture {
 
     void open()
     {
-        camera.writeStillsOn(&shareWorker);
         window = std::make_unique<Form_ImageMaker>(CaptureWindowServices { *dispatch, store, prompts,
             [this] { return now; }, [this](Frm_Wo& dialog) { scans.show(dialog); } });
         window->show();

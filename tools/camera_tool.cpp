@@ -1,7 +1,7 @@
-#include "camera_tool.h"
+#include "tools/camera_tool.h"
 
-#include "camera_discovery.h"
-#include "camera_settings.h"
+#include "camera/camera_discovery.h"
+#include "camera/camera_settings.h"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-#include "camera_tool.h"
+#include "tools/camera_tool.h"
 
 #include <QCoreApplication>
 

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "camera/gst_handles.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace camera {
+
+struct PipelineCallbacks;
+
+// One camera's running pipeline, which ends in an appsink named SinkName
+// that keeps only the latest frame. The streaming thread puts each frame in
+// one slot and never blocks; the first failure since the last start is
+// recorded and logged. Start, stop and the waits belong to the
+// user-interface thread.
+class CameraPipeline {
+public:
+    static constexpr const char* SinkName = "imagemaker_sink";
+
+    // `frameArrived` runs on a streaming thread after each frame kept.
+    CameraPipeline(int index, std::function<void()> frameArrived);
+    ~CameraPipeline();
+    CameraPipeline(const CameraPipeline&) = delete;
+    CameraPipeline& operator=(const CameraPipeline&) = delete;
+
+    // Plays the pipeline; the first `warmupFrames` frames are thrown away.
+    // False, with the failure recorded, when it cannot start.
+    bool start(gst::ElementHandle pipeline, int warmupFrames);
+    void stop();
+    // `why` is what the operator is told; `detail` only goes to the log.
+    void fail(const std::string& why, const std::string& detail = {});
+    // A new start's own failure is the one recorded.
+    void clearFailure();
+
+    bool running() const { return m_pipeline != nullptr; }
+    bool healthy() const;
+    std::string failure() const;
+
+    // Waits up to `bound` until it delivers frames; false when it failed or
+    // sent none fresh.
+    bool waitUntilDelivering(std::chrono::milliseconds bound);
+    struct Awaited {
+        gst::SampleHandle frame; // null: failed, or nothing came
+        bool failed = false;
+    };
+    // The first frame that arrives after this call, up to `bound`.
+    Awaited nextFrame(std::chrono::milliseconds bound);
+    gst::SampleHandle latest() const;
+
+private:
+    friend struct PipelineCallbacks;
+    struct Slot;
+
+    int m_index;
+    gst::ElementHandle m_pipeline;
+    gst::ElementHandle m_sink;
+    std::unique_ptr<Slot> m_slot;
+};
+
+} // namespace camera
