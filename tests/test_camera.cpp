@@ -188,6 +188,8 @@ private slots:
         GstCamera cam({ CameraSource { stamped_source::description(0) },
                           CameraSource { stamped_source::description(1) } },
             stills);
+        LiveView view;
+        cam.attachView(&view);
         LiveCamera live(cam);
         std::int32_t status = 0;
         live.StartControl(status);
@@ -195,14 +197,24 @@ private slots:
         int stale = 0;
         for (int i = 0; i < 500; ++i) {
             const int index = i % 2;
+            const QColor colour = index == 0 ? Qt::red : Qt::green;
             live.SelectCamera(index);
-            // The frame on hand when the still is asked for shows the past.
-            const std::uint32_t onHand = stamped_source::settled(index);
+            // The frame on hand when the still is asked for shows the past:
+            // one made a while ago, which the camera has surely had since
+            // its view shows it (or a later one), however slow the machine.
+            const std::uint32_t made = stamped_source::settled(index);
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return mostlyColour(view.frame(), colour)
+                        && stamped_source::numberIn(view.frame()) >= made;
+                },
+                2000));
+            const std::uint32_t onHand = stamped_source::numberIn(view.frame());
             QString path = dir + "cycle.bmp";
             live.SaveStill(0, 24, path, "");
             stills.settle();
             const QImage still(share.sampleFile("cycle.bmp"));
-            if (!mostlyColour(still, index == 0 ? Qt::red : Qt::green))
+            if (!mostlyColour(still, colour))
                 ++wrong;
             if (stamped_source::numberIn(still) <= onHand)
                 ++stale;
