@@ -1,5 +1,8 @@
 #include "app/image_maker_app.h"
 
+#include "app/command_line.h"
+#include "app/log_output.h"
+
 #include "camera/camera_settings.h"
 #include "camera/gst_camera.h"
 #include "capture_window/artwork.h"
@@ -17,6 +20,15 @@ int runImageMaker(int argc, char** argv)
     // A write beyond a file-size limit fails with an error the capture
     // reports, instead of killing the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    log_output::install();
+    {
+        // Answered before any window system is needed.
+        const QCoreApplication commandLine(argc, argv);
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        if (const std::optional<int> status = answerCommandLine(QCoreApplication::arguments(), out, err))
+            return *status;
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(ApplicationTitle);
@@ -33,7 +45,7 @@ int runImageMaker(int argc, char** argv)
         QDir::cleanPath(
             QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/imgcon32.exe")));
     camera::GstCamera camera(camera::GstCamera::buildSources(), store.stills());
-    camera.readSettingsFrom(camera::systemSettingsFolder());
+    camera.readSettingsFrom(camera::systemSettingsFolders());
     MessageBoxPrompts prompts;
 
     Form_ImageMaker window(CaptureWindowServices { camera, store, prompts });

@@ -3,6 +3,8 @@
 #include "camera/camera_log.h"
 #include "camera/camera_settings.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 
 namespace camera {
@@ -27,10 +29,14 @@ void CameraChoice::choose(const QString& settingsKey, Changed changed)
 void CameraChoice::applySettings(const QString& settingsKey)
 {
     std::array<CameraSetting, 2> settings {};
-    if (!m_settingsFolder.isEmpty()) {
-        const QString file = settingsFile(m_settingsFolder, settingsKey);
+    if (!m_settingsFolders.isEmpty()) {
+        const QString file = findSettingsFile(m_settingsFolders, settingsKey);
         settings = readCameraSettings(file);
-        qCInfo(lcCamera, "camera settings from %s", qPrintable(file));
+        if (QFileInfo::exists(file))
+            qCInfo(lcCamera, "camera settings from %s", qPrintable(file));
+        else
+            qCInfo(
+                lcCamera, "no camera settings in %s", qPrintable(m_settingsFolders.join(QLatin1Char(':'))));
     }
     for (std::size_t i = 0; i < 2; ++i) {
         ChosenCamera& camera = m_cameras[i];

@@ -3,6 +3,7 @@
 #include "camera/camera_discovery.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <functional>
@@ -46,7 +47,8 @@ public:
     explicit CameraChoice(std::array<CameraSource, 2> sources);
     ~CameraChoice();
 
-    void readSettingsFrom(const QString& folder) { m_settingsFolder = folder; }
+    // The first of these folders that holds the settings file is read.
+    void readSettingsFrom(const QStringList& folders) { m_settingsFolders = folders; }
     void choose(const QString& settingsKey, Changed changed);
     const ChosenCamera& operator[](int index) const { return m_cameras[static_cast<std::size_t>(index)]; }
 
@@ -57,7 +59,7 @@ private:
     void pulledOut(const FoundCamera& found);
 
     std::array<ChosenCamera, 2> m_cameras;
-    QString m_settingsFolder;
+    QStringList m_settingsFolders;
     std::unique_ptr<CameraDiscovery> m_discovery;
     Changed m_changed;
 };

@@ -37,11 +37,22 @@ QString settingsFile(const QString& folder, const QString& settingsKey)
     return folder + QLatin1Char('/') + parts.join(QLatin1Char('/')) + QStringLiteral(".conf");
 }
 
-QString systemSettingsFolder()
+QStringList systemSettingsFolders()
 {
-    const QString dirs = qEnvironmentVariable("XDG_CONFIG_DIRS");
-    const QString first = dirs.section(QLatin1Char(':'), 0, 0);
-    return first.isEmpty() ? QStringLiteral("/etc/xdg") : first;
+    // Empty entries are no folder; an empty list means the default.
+    const QStringList folders
+        = qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    return folders.isEmpty() ? QStringList { QStringLiteral("/etc/xdg") } : folders;
+}
+
+QString findSettingsFile(const QStringList& folders, const QString& settingsKey)
+{
+    for (const QString& folder : folders) {
+        const QString file = settingsFile(folder, settingsKey);
+        if (QFileInfo::exists(file))
+            return file;
+    }
+    return folders.isEmpty() ? QString() : settingsFile(folders.first(), settingsKey);
 }
 
 std::array<CameraSetting, 2> readCameraSettings(const QString& file)

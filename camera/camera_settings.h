@@ -3,6 +3,7 @@
 #include "camera/camera_control.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -28,8 +29,12 @@ struct CameraSetting {
 // settings, where QSettings keeps it: for the control's key, under /etc/xdg,
 // /etc/xdg/SampleCams/LiveVideo.conf (the hive and "Software" are dropped).
 QString settingsFile(const QString& folder, const QString& settingsKey);
-// The folder of system-wide settings: the first of $XDG_CONFIG_DIRS, else /etc/xdg.
-QString systemSettingsFolder();
+// The folders of system-wide settings, most important first: those of
+// $XDG_CONFIG_DIRS, else /etc/xdg.
+QStringList systemSettingsFolders();
+// The settings file of the key in the first of `folders` that holds one;
+// where none does, where the first would hold it.
+QString findSettingsFile(const QStringList& folders, const QString& settingsKey);
 
 // Missing file or keys give empty settings.
 std::array<CameraSetting, 2> readCameraSettings(const QString& file);

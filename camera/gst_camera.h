@@ -51,9 +51,10 @@ public:
 
     // The cameras of this build.
     static std::array<CameraSource, 2> buildSources();
-    // Settings are read from this folder of system-wide settings (/etc/xdg);
-    // without it, only the sources given are used.
-    void readSettingsFrom(const QString& folder) { m_choice.readSettingsFrom(folder); }
+    // Settings are read from the first of these folders of system-wide
+    // settings (/etc/xdg) that holds them; without any, only the sources
+    // given are used.
+    void readSettingsFrom(const QStringList& folders) { m_choice.readSettingsFrom(folders); }
 
     void attachView(LiveView* view) override;
 

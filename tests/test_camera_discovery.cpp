@@ -46,7 +46,7 @@ class TestCameraDiscovery : public QObject {
         // A still that cannot come fails soon, so waits that retry it are short.
         auto gst = std::make_unique<GstCamera>(std::array<CameraSource, 2> {}, stills,
             CameraTimeouts { std::chrono::milliseconds(2500), std::chrono::milliseconds(300) });
-        gst->readSettingsFrom(settings.path());
+        gst->readSettingsFrom({ settings.path() });
         LiveCamera cam(*gst);
         cam.InitializeControl("TAVEX_DEMO", Key, 0);
         cam.SetStartupOptions(0, 0, 1);

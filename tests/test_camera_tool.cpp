@@ -87,6 +87,50 @@ private slots:
         QCOMPARE(written()[1].identity, before[1].identity);
         QCOMPARE(run({ "--help" }), 0);
         QVERIFY(out.startsWith("usage: imagemaker-cameras"));
+        QCOMPARE(run({ "list", "--format", "image/jpeg" }), 2);
+        QCOMPARE(run({ "show", "extra" }), 2);
+    }
+
+    void options_standAnywhere_inBothForms_andTheVersionIsTold()
+    {
+        const QString folder = settings.path();
+        QTextStream o(&out), e(&err);
+        QCOMPARE(runCameraTool({ "set", "--warmup=7", "bottom", "--settings=" + folder, "--source",
+                                   "videotestsrc is-live=true" },
+                     o, e),
+            0);
+        QCOMPARE(written()[0].warmupFrames, 7);
+        QCOMPARE(written()[0].source, QString("videotestsrc is-live=true"));
+        out.clear();
+        QCOMPARE(runCameraTool({ "show", "--settings", folder }, o, e), 0);
+        QVERIFY2(
+            out.contains("bottom (0): source videotestsrc is-live=true, warm-up 7 frames"), qPrintable(out));
+        out.clear();
+        QCOMPARE(runCameraTool({ "--version" }, o, e), 0);
+        QCOMPARE(out, QString("imagemaker-cameras " IMAGEMAKER_VERSION "\n"));
+    }
+
+    void withoutSettingsFolder_theFirstXdgFolderHoldingTheFileWins()
+    {
+        QTemporaryDir first, second, third;
+        camera::CameraSetting bottom;
+        bottom.source = "videotestsrc pattern=red";
+        camera::writeCameraSetting(
+            camera::settingsFile(second.path(), camera::ControlSettingsKey), 0, bottom);
+        bottom.source = "videotestsrc pattern=blue";
+        camera::writeCameraSetting(camera::settingsFile(third.path(), camera::ControlSettingsKey), 0, bottom);
+        const QByteArray saved = qgetenv("XDG_CONFIG_DIRS");
+        qputenv("XDG_CONFIG_DIRS", (first.path() + "::" + second.path() + ":" + third.path()).toUtf8());
+        out.clear();
+        QTextStream o(&out), e(&err);
+        const int status = runCameraTool({ "show" }, o, e);
+        // Where no folder holds one, the first is where it would be written.
+        const QString none = camera::findSettingsFile({ first.path() }, camera::ControlSettingsKey);
+        qputenv("XDG_CONFIG_DIRS", saved);
+        QCOMPARE(status, 0);
+        QVERIFY2(out.contains("source videotestsrc pattern=red"), qPrintable(out));
+        QVERIFY(out.contains(second.path()));
+        QCOMPARE(none, camera::settingsFile(first.path(), camera::ControlSettingsKey));
     }
 };
 

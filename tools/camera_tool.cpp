@@ -1,7 +1,12 @@
 #include "tools/camera_tool.h"
 
 #include "camera/camera_discovery.h"
+#include "build_config.h"
 #include "camera/camera_settings.h"
+
+#include <QCommandLineParser>
+
+#include <algorithm>
 
 #include <stdexcept>
 
@@ -12,6 +17,7 @@ constexpr const char* Usage = R"(usage: imagemaker-cameras [--settings FOLDER] l
        imagemaker-cameras [--settings FOLDER] set bottom|color IDENTITY
                           [--format CAPS] [--controls LIST] [--warmup N]
        imagemaker-cameras [--settings FOLDER] set bottom|color --source DESCRIPTION
+       imagemaker-cameras --help | --version
 
   list   the video capture devices, in the order ImageMaker takes them when
          no settings name them: identity (USB port path), serial, node,
@@ -26,21 +32,16 @@ constexpr const char* Usage = R"(usage: imagemaker-cameras [--settings FOLDER] l
          description instead of a device
 
   --settings FOLDER  the folder of system-wide settings (default: the first
-                     of $XDG_CONFIG_DIRS, else /etc/xdg)
+                     of $XDG_CONFIG_DIRS that holds SampleCams/LiveVideo.conf,
+                     else the first of them, else /etc/xdg)
 
+Options may stand anywhere, as --option VALUE or --option=VALUE.
 Exit status: 0 done, 1 failed, 2 wrong usage.
 )";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-QString take(QStringList& arguments, const char* what)
-{
-    if (arguments.isEmpty())
-        throw UsageError(std::string(what) + " is missing");
-    return arguments.takeFirst();
-}
 
 int list(QTextStream& out)
 {
@@ -87,33 +88,59 @@ int show(const QString& file, QTextStream& out)
     return 0;
 }
 
-int set(QStringList arguments, const QString& file, QTextStream& out, QTextStream& err)
-{
-    const QString which = take(arguments, "bottom or color");
-    if (which != QLatin1String("bottom") && which != QLatin1String("color"))
-        throw UsageError("the camera is bottom or color, not \"" + which.toStdString() + "\"");
-    const int index = which == QLatin1String("bottom") ? 0 : 1;
-    camera::CameraSetting setting;
-    if (!arguments.isEmpty() && !arguments.first().startsWith(QLatin1String("--")))
-        setting.identity = arguments.takeFirst();
-    while (!arguments.isEmpty()) {
-        const QString option = arguments.takeFirst();
-        if (option == QLatin1String("--source"))
-            setting.source = take(arguments, "the source description");
-        else if (option == QLatin1String("--format"))
-            setting.format = take(arguments, "the format");
-        else if (option == QLatin1String("--controls"))
-            setting.controls = take(arguments, "the controls");
-        else if (option == QLatin1String("--warmup")) {
-            bool ok = false;
-            setting.warmupFrames = take(arguments, "the number of frames").toInt(&ok);
-            if (!ok || setting.warmupFrames < 0)
-                throw UsageError("--warmup takes a number of frames");
-        } else
-            throw UsageError("unknown option " + option.toStdString());
+// The command line, as parsed.
+struct Options {
+    QCommandLineParser parser;
+    QCommandLineOption settings { "settings", "", "FOLDER" };
+    QCommandLineOption source { "source", "", "DESCRIPTION" };
+    QCommandLineOption format { "format", "", "CAPS" };
+    QCommandLineOption controls { "controls", "", "LIST" };
+    QCommandLineOption warmup { "warmup", "", "N" };
+    QCommandLineOption help { { "h", "help" }, "" };
+    QCommandLineOption version { "version", "" };
+
+    explicit Options(const QStringList& arguments)
+    {
+        parser.addOptions({ settings, source, format, controls, warmup, help, version });
+        // The program's name first, as the parser expects it.
+        if (!parser.parse(QStringList { QStringLiteral("imagemaker-cameras") } + arguments))
+            throw UsageError(parser.errorText().toStdString());
     }
+    bool anyOf(const std::initializer_list<const QCommandLineOption*>& options) const
+    {
+        return std::any_of(options.begin(), options.end(), [this](auto* o) { return parser.isSet(*o); });
+    }
+};
+
+camera::CameraSetting settingFrom(const Options& options, const QStringList& words)
+{
+    camera::CameraSetting setting;
+    setting.identity = words.value(2);
+    setting.source = options.parser.value(options.source);
+    setting.format = options.parser.value(options.format);
+    setting.controls = options.parser.value(options.controls);
+    if (options.parser.isSet(options.warmup)) {
+        bool ok = false;
+        setting.warmupFrames = options.parser.value(options.warmup).toInt(&ok);
+        if (!ok || setting.warmupFrames < 0)
+            throw UsageError("--warmup takes a number of frames");
+    }
+    if (words.size() > 3)
+        throw UsageError("unexpected \"" + words.mid(3).join(' ').toStdString() + "\"");
     if (setting.identity.isEmpty() == setting.source.isEmpty())
         throw UsageError("give either an IDENTITY or --source");
+    return setting;
+}
+
+int set(
+    const Options& options, const QStringList& words, const QString& file, QTextStream& out, QTextStream& err)
+{
+    const QString which = words.value(1);
+    if (which != QLatin1String("bottom") && which != QLatin1String("color"))
+        throw UsageError(which.isEmpty()
+                ? std::string("bottom or color is missing")
+                : "the camera is bottom or color, not \"" + which.toStdString() + "\"");
+    const camera::CameraSetting setting = settingFrom(options, words);
     if (!setting.identity.isEmpty()) {
         const std::vector<camera::FoundCamera> found = camera::CameraDiscovery::list();
         const auto it = std::find_if(found.begin(), found.end(),
@@ -124,35 +151,47 @@ int set(QStringList arguments, const QString& file, QTextStream& out, QTextStrea
             return 1;
         }
     }
-    camera::writeCameraSetting(file, index, setting);
+    camera::writeCameraSetting(file, which == QLatin1String("bottom") ? 0 : 1, setting);
     out << "The " << which << " camera is set in " << file << "; it applies when ImageMaker starts next.\n";
     return 0;
 }
 
+int runCommand(const Options& options, QTextStream& out, QTextStream& err)
+{
+    if (options.parser.isSet(options.help)) {
+        out << Usage;
+        return 0;
+    }
+    if (options.parser.isSet(options.version)) {
+        out << "imagemaker-cameras "
+            << QString::fromUtf8(buildconfig::Version.data(), qsizetype(buildconfig::Version.size())) << "\n";
+        return 0;
+    }
+    const QStringList words = options.parser.positionalArguments();
+    const QString command = words.value(0);
+    const QString file = options.parser.isSet(options.settings)
+        ? camera::settingsFile(options.parser.value(options.settings), camera::ControlSettingsKey)
+        : camera::findSettingsFile(camera::systemSettingsFolders(), camera::ControlSettingsKey);
+    const bool setOptions
+        = options.anyOf({ &options.source, &options.format, &options.controls, &options.warmup });
+    if (command == QLatin1String("set"))
+        return set(options, words, file, out, err);
+    if (words.size() > 1 || setOptions)
+        throw UsageError("\"" + command.toStdString() + "\" takes no more arguments");
+    if (command == QLatin1String("list"))
+        return list(out);
+    if (command == QLatin1String("show"))
+        return show(file, out);
+    throw UsageError(command.isEmpty() ? "no command given" : "unknown command " + command.toStdString());
+}
+
 } // namespace
 
-int runCameraTool(const QStringList& given, QTextStream& out, QTextStream& err)
+int runCameraTool(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
-    QStringList arguments = given;
     try {
-        QString folder = camera::systemSettingsFolder();
-        if (arguments.value(0) == QLatin1String("--settings")) {
-            arguments.removeFirst();
-            folder = take(arguments, "the settings folder");
-        }
-        const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
-        const QString file = camera::settingsFile(folder, camera::ControlSettingsKey);
-        if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
-            out << Usage;
-            return 0;
-        }
-        if (command == QLatin1String("list") && arguments.isEmpty())
-            return list(out);
-        if (command == QLatin1String("show") && arguments.isEmpty())
-            return show(file, out);
-        if (command == QLatin1String("set"))
-            return set(arguments, file, out, err);
-        throw UsageError(command.isEmpty() ? "no command given" : "unknown command " + command.toStdString());
+        const Options options(arguments);
+        return runCommand(options, out, err);
     } catch (const UsageError& error) {
         err << "imagemaker-cameras: " << error.what() << "\n" << Usage;
         return 2;

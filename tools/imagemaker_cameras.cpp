@@ -1,3 +1,4 @@
+#include "app/log_output.h"
 #include "tools/camera_tool.h"
 
 #include <QCoreApplication>
@@ -6,6 +7,7 @@
 
 int main(int argc, char** argv)
 {
+    log_output::install();
     QCoreApplication application(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
