@@ -236,8 +236,10 @@ QSize Form_ImageMaker::pictureSize(const QString& viewPrefix) const
 void Form_ImageMaker::loadPicture(const QString& viewPrefix)
 {
     const ConversionWatch::Picture conversion = m_conversions.picture(viewPrefix, m_shownSample);
-    if (conversion.state == ConversionWatch::State::Running)
+    if (conversion.state == ConversionWatch::State::Running) {
+        sayConvertingWhenSlow(viewPrefix);
         return;
+    }
     if (conversion.state == ConversionWatch::State::Failed) {
         showConversionFailed(viewPrefix);
         return;
@@ -284,11 +286,32 @@ void Form_ImageMaker::showConversionFailed(const QString& viewPrefix)
     const QString why = m_conversions.picture(viewPrefix, m_shownSample).failure;
     qCWarning(lcWindow, "Conversion of %s%s failed: %s", qPrintable(viewPrefix), qPrintable(m_shownSample),
         qPrintable(why));
+    showBoxText(viewPrefix, QStringLiteral("Conversion failed"));
+    ui->lbl_Status->setText(QStringLiteral("Conversion failed: ") + why);
+}
+
+void Form_ImageMaker::showBoxText(const QString& viewPrefix, const QString& text)
+{
     QLabel* box = pictureBox(viewPrefix);
     box->setAlignment(Qt::AlignCenter);
     box->setWordWrap(true);
-    box->setText(QStringLiteral("Conversion failed"));
-    ui->lbl_Status->setText(QStringLiteral("Conversion failed: ") + why);
+    box->setText(text);
+}
+
+void Form_ImageMaker::sayConvertingWhenSlow(const QString& viewPrefix)
+{
+    const QString sample = m_shownSample;
+    const auto runFor = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - m_conversions.picture(viewPrefix, sample).startedAt);
+    const auto left = std::chrono::milliseconds(ConvertingNoticeMs) - runFor;
+    QTimer::singleShot(std::max(left, std::chrono::milliseconds(0)), this, [this, viewPrefix, sample] {
+        m_held.run([this, viewPrefix, sample] {
+            // The picture, or its failure, replaces it when the conversion ends.
+            if (sample == m_shownSample
+                && m_conversions.picture(viewPrefix, sample).state == ConversionWatch::State::Running)
+                showBoxText(viewPrefix, ConvertingText);
+        });
+    });
 }
 
 void Form_ImageMaker::conversionEnded(const QString& viewPrefix, const QString& sample)

@@ -62,6 +62,8 @@ public:
     ScanDialogAccess& scanDialog() { return m_scanDialog; }
 
     static constexpr int StartupCheckDelayMs = 1000;
+    static constexpr int ConvertingNoticeMs = 500;
+    static inline const QString ConvertingText = QStringLiteral("Converting…");
 
 signals:
     // A picture of the displayed sample was put in the panel.
@@ -113,6 +115,10 @@ private:
     void placePicture(
         const QString& viewPrefix, const QString& sample, const QImage& picture, const QString& failure);
     void showConversionFailed(const QString& viewPrefix);
+    // "Converting…" in the picture's box once its conversion has run for
+    // ConvertingNoticeMs, unless it has ended by then.
+    void sayConvertingWhenSlow(const QString& viewPrefix);
+    void showBoxText(const QString& viewPrefix, const QString& text);
     QLabel* pictureBox(const QString& viewPrefix) const;
     QSize pictureSize(const QString& viewPrefix) const;
     void conversionEnded(const QString& viewPrefix, const QString& sample);

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
 // What is known of each picture's latest conversion, by view prefix and
 // sample: still running, ended well, or failed and why. Converters report
 // their end here; the picture panel asks before it loads a JPEG. A report
@@ -17,6 +19,8 @@ public:
     struct Picture {
         State state = State::Unknown;
         QString failure;
+        // When it began, while it runs.
+        std::chrono::steady_clock::time_point startedAt;
     };
 
     // Notes a conversion that is about to start; hand what this returns to

@@ -30,9 +30,14 @@ void Form_ImageMaker::cmd_Delete_Click()
     // A JPEG that cannot be deleted (read-only, locked) is reported by name.
     guarded([this] {
         const QString sample = ui->lbl_Pictures->text();
-        // A conversion still at work writes nothing now: not a failure.
-        for (const views::View* view : views::all())
+        // A conversion still at work writes nothing now: not a failure, and
+        // no longer at work.
+        for (const views::View* view : views::all()) {
             m_conversions.forget(view->filePrefix, sample.trimmed());
+            QLabel* box = pictureBox(view->filePrefix);
+            if (box->text() == ConvertingText)
+                box->clear();
+        }
         m_store.deleteJpegs(sample);
     });
 }

@@ -113,6 +113,28 @@ private slots:
         QCOMPARE(f->window->capturedCount(), 2);
     }
 
+    void slowConversion_saysConvertingAfterHalfASecond_untilThePictureReplacesIt()
+    {
+        const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
+        QVERIFY(QFile::rename(converter, converter + ".real"));
+        QFile script(converter);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/sh\nsleep 1.5\nexec \"" + QFile::encodeName(converter + ".real") + "\" \"$@\"\n");
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        f->open();
+        arm("00064000");
+        capture();
+        auto* colour = f->child<QLabel>("img_color");
+        QCOMPARE(colour->text(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(colour->text(), QString("Converting…"), 1400);
+        QCOMPARE(f->child<QLabel>("img_bttm")->text(), QString("Converting…"));
+        QTRY_VERIFY_WITH_TIMEOUT(!f->picture("img_color").isNull(), 10000);
+        QVERIFY(colour->text().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!f->picture("img_bttm").isNull(), 10000);
+    }
+
     void cameraLostBetweenStills_failsTheCapture_keepsTheEarlierBottom_thenWorksAgain()
     {
         PullBottomAfterFirstStill faulty(f->camera);
