@@ -29,11 +29,12 @@ inline QIcon captureButtonFace()
 {
     return twoSizes(QStringLiteral("take_picture"));
 }
-// The program's icon, the view button's webcam, at 64 and 128 pixels.
+// The program's icon, the view button's webcam, at every size it is drawn.
 inline QIcon programIcon()
 {
-    QIcon icon(QStringLiteral(":/artwork/imagemaker-64.png"));
-    icon.addFile(QStringLiteral(":/artwork/imagemaker-128.png"));
+    QIcon icon;
+    for (const int size : { 16, 24, 32, 48, 64, 128, 256 })
+        icon.addFile(QStringLiteral(":/artwork/imagemaker-%1.png").arg(size));
     return icon;
 }
 // Dark orange with diagonal stripes at the left, fading to light beige.
