@@ -9,6 +9,7 @@
 #include "capture_window/capture_window.h"
 #include "capture_window/prompts.h"
 #include "image_store/image_store.h"
+#include "scan_dialog/scan_detector.h"
 
 #include <QApplication>
 #include <QDir>
@@ -46,9 +47,10 @@ int runImageMaker(int argc, char** argv)
             QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/imgcon32.exe")));
     camera::GstCamera camera(camera::GstCamera::buildSources(), store.stills());
     camera.readSettingsFrom(camera::systemSettingsFolders());
-    MessageBoxPrompts prompts;
+    ScanDetector scans;
+    MessageBoxPrompts prompts(scans);
 
-    Form_ImageMaker window(CaptureWindowServices { camera, store, prompts });
+    Form_ImageMaker window(CaptureWindowServices { camera, store, prompts, scans });
     window.show();
     return application.exec();
 }

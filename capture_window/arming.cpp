@@ -60,28 +60,13 @@ void Form_ImageMaker::getWoAction(bool showDialog)
         captureChain();
 }
 
-void Form_ImageMaker::openScanDialogLater(bool refusedTooLong)
+void Form_ImageMaker::openScanDialogLater()
 {
     // Once the handling that asks for it has finished.
-    m_held.later([this, refusedTooLong] {
-        if (!isVisible())
-            return;
-        guarded([this, refusedTooLong] {
-            if (refusedTooLong)
-                m_scanDialog.dialog().refuseTooLong();
-            getWoAction(true);
-        });
+    m_held.later([this] {
+        if (isVisible())
+            guarded([this] { getWoAction(true); });
     });
-}
-
-bool Form_ImageMaker::offerScan(const QString& scanned)
-{
-    if (scanned.size() > Frm_Wo::MaxDigits) {
-        openScanDialogLater(true);
-        return false;
-    }
-    m_scanDialog.setNumberText(scanned);
-    return true;
 }
 
 bool Form_ImageMaker::AcceptSampleNumber()
@@ -89,9 +74,12 @@ bool Form_ImageMaker::AcceptSampleNumber()
     for (;;) {
         m_session.disarm();
         const QString text = m_scanDialog.numberText();
-        if (text.size() != 8) {
+        if (text.size() != SampleNumberLength) {
             // Empty, or a number of the wrong length: nothing is armed, and
-            // the window must not look armed either.
+            // the window must not look armed either; the digits are dropped,
+            // so none is left in front of the next scan.
+            if (!text.isEmpty())
+                m_scanDialog.setNumberText(QString());
             enterWaiting();
             ui->cmd_View->setEnabled(false);
             return false;
@@ -107,8 +95,7 @@ bool Form_ImageMaker::AcceptSampleNumber()
         if (answer.scanned.isEmpty())
             return answer.yes;
         // Scanned while asked: not this sample, the one just scanned.
-        if (!offerScan(answer.scanned))
-            return false;
+        m_scanDialog.setNumberText(answer.scanned);
     }
 }
 

@@ -52,9 +52,9 @@ void Form_ImageMaker::captureAction()
     if (increment.yes)
         m_scanDialog.setNumberText(next);
     else if (!increment.scanned.isEmpty())
-        offerScan(increment.scanned);
+        m_scanDialog.setNumberText(increment.scanned);
     else
-        openScanDialogLater(false);
+        openScanDialogLater();
 }
 
 void Form_ImageMaker::showCaptureFailure()

@@ -14,13 +14,6 @@
 #include <QPointer>
 
 namespace {
-// Longer than the gap between a scanner's keys, shorter than a person notices.
-constexpr int TypedScanPauseMs = 300;
-
-bool isPressKey(int key)
-{
-    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
-}
 } // namespace
 
 Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent)
@@ -30,7 +23,8 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     , m_store(services.store)
     , m_prompts(services.prompts)
     , m_clock(std::move(services.clock))
-    , m_scanDialog(this, std::move(services.showScanDialog))
+    , m_scans(services.scans)
+    , m_scanDialog(this, services.scans, std::move(services.showScanDialog))
 {
     ui->setupUi(this);
     setUpLayout();
@@ -105,7 +99,7 @@ void Form_ImageMaker::setUpTimers()
     connect(Timer1, &QTimer::timeout, this, [this] { m_held.run([this] { Timer1_Timer(); }); });
 
     m_typedScanPause.setSingleShot(true);
-    m_typedScanPause.setInterval(TypedScanPauseMs);
+    m_typedScanPause.setInterval(ScanDetector::PauseMs);
     connect(
         &m_typedScanPause, &QTimer::timeout, this, [this] { m_held.run([this] { typedScanEnded(false); }); });
 }
@@ -358,21 +352,21 @@ bool Form_ImageMaker::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        // A held key repeats; the repeats must not press a button again and again.
-        if (isKeyRepeat(*key) && isPressKey(key->key()))
+        const ScanDetector::Kind kind = m_scans.see(*key);
+        // A held key's repeats, a scan's prefix, the rest of its suffix.
+        if (kind == ScanDetector::Kind::Ignored)
             return true;
-        if (event->type() == QEvent::KeyPress && scanKeyTyped(watched, *key))
+        if (event->type() == QEvent::KeyPress && scanKeyTyped(watched, *key, kind))
             return true;
     }
     return QWidget::eventFilter(watched, event);
 }
 
-bool Form_ImageMaker::scanKeyTyped(QObject* watched, const QKeyEvent& key)
+bool Form_ImageMaker::scanKeyTyped(QObject* watched, const QKeyEvent& key, ScanDetector::Kind kind)
 {
     if (QApplication::activeModalWidget())
         return false;
-    const bool enter = key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
-    if (enter) {
+    if (kind == ScanDetector::Kind::End) {
         if (m_typedScanPause.isActive()) {
             typedScanEnded(true);
             return true;
@@ -384,11 +378,10 @@ bool Form_ImageMaker::scanKeyTyped(QObject* watched, const QKeyEvent& key)
         }
         return false;
     }
-    const QString text = key.text();
-    if (text.size() != 1 || text.at(0) < QLatin1Char('0') || text.at(0) > QLatin1Char('9'))
+    if (kind != ScanDetector::Kind::Digit)
         return false;
-    // Until its Enter, or a pause, the scan goes on in the dialog's number.
-    m_scanDialog.dialog().keyTyped(key);
+    // Until its end, or a pause, the scan goes on in the dialog's number.
+    m_scanDialog.dialog().digitTyped(key.text().at(0), m_scans.continuesBurst());
     m_typedScanPause.start();
     return true;
 }

@@ -6,6 +6,7 @@
 #include "capture_window/held_calls.h"
 #include "capture_window/prompts.h"
 #include "image_store/image_store.h"
+#include "scan_dialog/scan_detector.h"
 #include "scan_dialog/scan_dialog_access.h"
 
 #include <QDateTime>
@@ -30,6 +31,8 @@ struct CaptureWindowServices {
     camera::CameraDispatch& camera;
     image_store::ImageStore& store;
     Prompts& prompts;
+    // What a scan is; the prompts' boxes use the same one.
+    ScanDetector& scans;
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
     // How the scan dialog is shown; by default modally, on its own.
     ScanDialogAccess::ShowModal showScanDialog = {};
@@ -95,12 +98,9 @@ private:
 
     // Steps of the handlers above.
     void getWoAction(bool showDialog = true);
-    void openScanDialogLater(bool refusedTooLong);
-    // Puts a number scanned while a question was open in the scan dialog;
-    // false when it was refused.
-    bool offerScan(const QString& scanned);
+    void openScanDialogLater();
     // Digits typed while no dialog was open: collected for the scan dialog.
-    bool scanKeyTyped(QObject* watched, const QKeyEvent& key);
+    bool scanKeyTyped(QObject* watched, const QKeyEvent& key, ScanDetector::Kind kind);
     void typedScanEnded(bool byEnter);
     void captureChain();
     void captureAction();
@@ -132,6 +132,7 @@ private:
     image_store::ImageStore& m_store;
     Prompts& m_prompts;
     std::function<QDateTime()> m_clock;
+    ScanDetector& m_scans;
     ScanDialogAccess m_scanDialog;
     QTimer* Timer1 = nullptr;
     HeldCalls m_held;

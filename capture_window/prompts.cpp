@@ -1,6 +1,6 @@
 #include "capture_window/prompts.h"
 
-#include "scan_dialog/window_conventions.h"
+#include "scan_dialog/scan_detector.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -8,18 +8,26 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
 class PlainMessageBox final : public QMessageBox {
 public:
-    PlainMessageBox(QWidget* parent, const QString& text, const QString& title, StandardButtons buttons)
+    PlainMessageBox(QWidget* parent, ScanDetector& scans, const QString& text, const QString& title,
+        StandardButtons buttons)
         : QMessageBox(NoIcon, title.isEmpty() ? ApplicationTitle : title, text, buttons, parent)
+        , m_scans(scans)
     {
         setTextFormat(Qt::PlainText);
         m_answerRequired = buttons.testFlag(Yes);
         if (m_answerRequired)
             setDefaultButton(Yes);
+        m_pause.setSingleShot(true);
+        m_pause.setInterval(ScanDetector::PauseMs);
+        connect(&m_pause, &QTimer::timeout, this, &PlainMessageBox::scanEnded);
         installEventFilter(this);
         for (QAbstractButton* button : this->buttons())
             button->installEventFilter(this);
@@ -31,10 +39,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (isKeyRepeat(*key) && isPressKey(key->key()))
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const ScanDetector::Kind kind = m_scans.see(*key);
+            if (kind == ScanDetector::Kind::Ignored)
                 return true;
-            if (m_answerRequired && event->type() == QEvent::KeyPress && takeScanKey(*key))
+            if (m_answerRequired && event->type() == QEvent::KeyPress && takeScanKey(*key, kind))
                 return true;
         }
         return QMessageBox::eventFilter(watched, event);
@@ -58,33 +67,47 @@ protected:
     }
 
 private:
-    static bool isPressKey(int key)
+    // Digits are a scan, of another sample, never a Yes; Enter alone is.
+    bool takeScanKey(const QKeyEvent& key, ScanDetector::Kind kind)
     {
-        return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
-    }
-
-    // Digits then Enter are a scan of another sample, never a Yes.
-    bool takeScanKey(const QKeyEvent& key)
-    {
-        if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
+        switch (kind) {
+        case ScanDetector::Kind::Digit:
+            m_digits += key.text();
+            m_pause.start();
+            return true;
+        case ScanDetector::Kind::End:
             if (m_digits.isEmpty())
                 return false;
-            m_scanned = m_digits;
-            button(No)->click();
+            scanEnded();
             return true;
-        }
-        const QString text = key.text();
-        if (text.size() == 1 && text.at(0).isDigit() && text.at(0).unicode() < 128) {
-            m_digits += text;
-            return true;
+        case ScanDetector::Kind::Ignored:
+        case ScanDetector::Kind::Other:
+            break;
         }
         m_digits.clear();
+        m_pause.stop();
         return false;
     }
 
+    // A whole sample number answers No and is armed instead; anything else
+    // answers nothing and is dropped.
+    void scanEnded()
+    {
+        m_pause.stop();
+        const QString digits = std::exchange(m_digits, QString());
+        if (digits.size() == SampleNumberLength) {
+            m_scanned = digits;
+            button(No)->click();
+            return;
+        }
+        setInformativeText(NotASampleNumber);
+    }
+
+    ScanDetector& m_scans;
     bool m_answerRequired = false;
     QString m_digits;
     QString m_scanned;
+    QTimer m_pause;
 };
 
 int runModal(QMessageBox& box)
@@ -100,13 +123,13 @@ int runModal(QMessageBox& box)
 
 void MessageBoxPrompts::showMessage(QWidget* parent, const QString& text, const QString& title)
 {
-    PlainMessageBox box(parent, text, title, QMessageBox::Ok);
+    PlainMessageBox box(parent, m_scans, text, title, QMessageBox::Ok);
     runModal(box);
 }
 
 Answer MessageBoxPrompts::askYesNo(QWidget* parent, const QString& text, const QString& title)
 {
-    PlainMessageBox box(parent, text, title, QMessageBox::Yes | QMessageBox::No);
+    PlainMessageBox box(parent, m_scans, text, title, QMessageBox::Yes | QMessageBox::No);
     const bool yes = runModal(box) == QMessageBox::Yes;
     return { yes, box.scanned() };
 }

@@ -3,11 +3,15 @@
 #include <QString>
 
 class QWidget;
+class ScanDetector;
 
 inline const QString ApplicationTitle = QStringLiteral("ImageMaker");
+// What a question says when keys that are not a whole sample number end.
+inline const QString NotASampleNumber = QStringLiteral("Not a sample number: scan again");
+inline constexpr int SampleNumberLength = 8;
 
-// The answer to a Yes/No question. A scan (digits and an Enter) that arrives
-// while the question is open answers No and carries its digits, all of them.
+// The answer to a Yes/No question. A whole sample number scanned while the
+// question is open answers No and carries it.
 struct Answer {
     bool yes = false;
     QString scanned;
@@ -24,10 +28,19 @@ public:
 
 // The real boxes: no icon, OK or Yes/No. A Yes/No box has no way out but its
 // two buttons; Escape and the close control do nothing there, nor does a
-// held (auto-repeated) Enter or Space. The focus goes back to the control
-// that had it when the box closes.
+// held (auto-repeated) Enter or Space, nor the rest of the scan that opened
+// it (a CR+LF's second Enter). Digits that are not a whole sample number
+// answer nothing: the box says so and drops them. The focus goes back to the
+// control that had it when the box closes.
 class MessageBoxPrompts final : public Prompts {
 public:
+    explicit MessageBoxPrompts(ScanDetector& scans)
+        : m_scans(scans)
+    {
+    }
     void showMessage(QWidget* parent, const QString& text, const QString& title = {}) override;
     Answer askYesNo(QWidget* parent, const QString& text, const QString& title = {}) override;
+
+private:
+    ScanDetector& m_scans;
 };

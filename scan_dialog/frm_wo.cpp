@@ -1,13 +1,18 @@
 #include "scan_dialog/frm_wo.h"
 
+#include "scan_dialog/scan_detector.h"
 #include "scan_dialog/window_conventions.h"
 #include "ui_frm_wo.h"
 
 #include <QKeyEvent>
+#include <QPushButton>
 
-Frm_Wo::Frm_Wo(QWidget* owner)
+#include <utility>
+
+Frm_Wo::Frm_Wo(ScanDetector& scans, QWidget* owner)
     : QDialog(owner)
     , ui(std::make_unique<Ui::Frm_Wo>())
+    , m_scans(scans)
 {
     ui->setupUi(this);
     setFixedSize(size());
@@ -68,18 +73,34 @@ bool Frm_Wo::eventFilter(QObject* watched, QEvent* event)
 
 bool Frm_Wo::keyTyped(const QKeyEvent& key)
 {
-    if (m_droppingScan && key.timestamp() - m_lastKeyAt > ScanGapMs)
-        m_droppingScan = false;
-    m_lastKeyAt = key.timestamp();
-    if (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) {
-        // The Enter of a refused scan must not accept an empty number.
-        const bool swallow = m_droppingScan;
-        m_droppingScan = false;
-        return swallow;
+    switch (m_scans.see(key)) {
+    case ScanDetector::Kind::Ignored:
+        return true;
+    case ScanDetector::Kind::Digit:
+        digitTyped(key.text().at(0), m_scans.continuesBurst());
+        return false;
+    case ScanDetector::Kind::End:
+        // The end of a refused scan must not accept an empty number.
+        if (std::exchange(m_droppingScan, false))
+            return true;
+        // A scanner's Tab ends its scan as its Enter would.
+        if (key.key() == Qt::Key_Tab) {
+            if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+                button->click();
+            return true;
+        }
+        return false;
+    case ScanDetector::Kind::Other:
+        break;
     }
-    for (const QChar character : key.text())
-        characterTyped(character);
     return false;
+}
+
+void Frm_Wo::digitTyped(QChar digit, bool sameBurst)
+{
+    if (!sameBurst)
+        m_droppingScan = false;
+    characterTyped(digit);
 }
 
 void Frm_Wo::characterTyped(QChar character)

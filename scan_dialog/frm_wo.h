@@ -2,9 +2,10 @@
 
 #include <QDialog>
 
-class QKeyEvent;
-
 #include <memory>
+
+class QKeyEvent;
+class ScanDetector;
 
 namespace Ui {
 class Frm_Wo;
@@ -15,7 +16,8 @@ class Frm_Wo;
 class Frm_Wo : public QDialog {
     Q_OBJECT
 public:
-    explicit Frm_Wo(QWidget* owner = nullptr);
+    // Keys are told apart by `scans`, which every window of the program shares.
+    explicit Frm_Wo(ScanDetector& scans, QWidget* owner = nullptr);
     ~Frm_Wo() override;
 
     // True once the operator chose Exit.
@@ -25,17 +27,17 @@ public:
     QString numberText() const;
     void setNumberText(const QString& text);
 
-    // One typed key, as the focused OK or Cancel button sees it; also fed by
-    // the capture window for digits scanned while no dialog was open. Returns
+    // One typed key, as the focused OK or Cancel button sees it. Returns
     // true when the key was taken and must not press a button.
     bool keyTyped(const QKeyEvent& key);
+    // A digit typed while no dialog was open, which the capture window
+    // collects here; `sameBurst` when it came right after the one before.
+    void digitTyped(QChar digit, bool sameBurst);
     // A scan longer than a sample number keeps nothing and says so.
     void refuseTooLong();
     bool refusedTooLong() const;
 
     static constexpr int MaxDigits = 8;
-    // Keys further apart than this are not one scan.
-    static constexpr int ScanGapMs = 500;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,8 +54,8 @@ private:
     void cmd_Exit_Click();
 
     std::unique_ptr<Ui::Frm_Wo> ui;
+    ScanDetector& m_scans;
     int m_typedDigits = 0;
-    // The rest of a scan found too long is dropped up to its Enter.
+    // The rest of a scan found too long is dropped up to its end.
     bool m_droppingScan = false;
-    unsigned long m_lastKeyAt = 0;
 };

@@ -2,8 +2,9 @@
 
 #include "scan_dialog/frm_wo.h"
 
-ScanDialogAccess::ScanDialogAccess(QWidget* owner, ShowModal showModal)
+ScanDialogAccess::ScanDialogAccess(QWidget* owner, ScanDetector& scans, ShowModal showModal)
     : m_owner(owner)
+    , m_scans(scans)
     , m_showModal(std::move(showModal))
 {
 }
@@ -13,7 +14,7 @@ ScanDialogAccess::~ScanDialogAccess() = default;
 Frm_Wo& ScanDialogAccess::dialog()
 {
     if (!m_dialog)
-        m_dialog = std::make_unique<Frm_Wo>(m_owner);
+        m_dialog = std::make_unique<Frm_Wo>(m_scans, m_owner);
     return *m_dialog;
 }
 

@@ -7,10 +7,3 @@ class QWidget;
 // Escape does nothing. Alt plus the underlined letter of a caption presses
 // that button (Qt's own mnemonics).
 void applyButtonConventions(QWidget* window);
-
-class QKeyEvent;
-
-// Whether a key event repeats a key held down. Qt flags most repeats; the
-// one X sends as the key goes up comes as a release and a press with one
-// timestamp, unflagged.
-bool isKeyRepeat(const QKeyEvent& key);

@@ -150,6 +150,12 @@ private slots:
         f->window->AcceptSampleNumber();
         QCOMPARE(f->window->currentSample(), QString(""));
         verifyWaiting();
+        // Its digits are gone: the next scan is not appended to them.
+        QCOMPARE(f->window->scanDialog().numberText(), QString());
+        f->prompts.answers = { false };
+        QTest::keyClicks(QApplication::focusWidget(), "00012350");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTRY_COMPARE(f->window->currentSample(), QString("00012350"));
     }
 
     void exitInTheDialog_endsTheProgram()

@@ -1,4 +1,5 @@
 #include "scan_dialog/frm_wo.h"
+#include "scan_dialog/scan_detector.h"
 #include "scan_dialog/scan_dialog_access.h"
 
 #include <QLabel>
@@ -7,6 +8,7 @@
 
 class TestScanDialog : public QObject {
     Q_OBJECT
+    ScanDetector scans;
     std::unique_ptr<Frm_Wo> dialog;
 
     QPushButton* button(const char* name) { return dialog->findChild<QPushButton*>(name); }
@@ -23,7 +25,7 @@ class TestScanDialog : public QObject {
     void type(const QString& keys) { QTest::keyClicks(focused(), keys); }
 
 private slots:
-    void init() { dialog = std::make_unique<Frm_Wo>(); }
+    void init() { dialog = std::make_unique<Frm_Wo>(scans); }
     void cleanup() { dialog.reset(); }
 
     void layout_matchesTheFixedForm()
@@ -146,7 +148,7 @@ private slots:
     void numberWrittenWhileHidden_isShownAndReturnedUnchanged()
     {
         QWidget owner;
-        ScanDialogAccess access(&owner);
+        ScanDialogAccess access(&owner, scans);
         access.setNumberText("00012346");
         QTimer::singleShot(0, this, [&] {
             QWidget* ok = access.dialog().focusWidget();
@@ -161,7 +163,7 @@ private slots:
     void afterDestroy_numberIsEmptyAndExitFalse_andAWriteSurvives()
     {
         QWidget owner;
-        ScanDialogAccess access(&owner);
+        ScanDialogAccess access(&owner, scans);
         QVERIFY(!access.isLoaded());
         access.dialog().ExitSoftware = true;
         access.setNumberText("12345678");
@@ -177,7 +179,7 @@ private slots:
     void burst_10000Scans_eachReadBackExactly()
     {
         QWidget owner;
-        ScanDialogAccess access(&owner);
+        ScanDialogAccess access(&owner, scans);
         int exact = 0;
         for (int scan = 0; scan < 10000; ++scan) {
             const QString number = QString::number(scan * 7919 % 100000000).rightJustified(8, '0');

@@ -54,6 +54,7 @@ struct WindowFixture {
     // What the window calls; a test may put a fault-injecting layer here.
     camera::CameraDispatch* dispatch = &camera;
     ScriptedPrompts prompts;
+    ScanDetector scanDetector;
     ScriptedScanDialog scans;
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
     std::unique_ptr<Form_ImageMaker> window;
@@ -76,7 +77,7 @@ struct WindowFixture {
     void open()
     {
         window = std::make_unique<Form_ImageMaker>(CaptureWindowServices { *dispatch, store, prompts,
-            [this] { return now; }, [this](Frm_Wo& dialog) { scans.show(dialog); } });
+            scanDetector, [this] { return now; }, [this](Frm_Wo& dialog) { scans.show(dialog); } });
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));

@@ -130,19 +130,20 @@ void Desktop::scan(const QString& number) const
     waitUntilGone(ScanTitle);
 }
 
-void Desktop::scanInto(const QString& title, const QString& digits) const
+void Desktop::scanInto(const QString& title, const QString& digits, const QStringList& suffix) const
 {
     focus(title);
     // One call with keysyms: chained "type" and "key" calls lose the Enter.
     QStringList keys { "key", "--delay", "0" };
-    for (const QChar digit : digits)
-        keys << QString(digit);
-    xdotool(keys << "Return");
+    for (const QChar character : digits)
+        keys << (character == QLatin1Char(']') ? QStringLiteral("bracketright") : QString(character));
+    xdotool(keys << suffix);
 }
 
 void Desktop::hold(const QString& title, const QString& key, int ms) const
 {
     focus(title);
+    QThread::msleep(ReadingMs);
     xdotool({ "keydown", key });
     xdotool({ "sleep", QString::number(ms / 1000.0, 'f', 3) });
     xdotool({ "keyup", key });
@@ -150,6 +151,10 @@ void Desktop::hold(const QString& title, const QString& key, int ms) const
 
 void Desktop::answer(const QString& title, bool yes) const
 {
+    focus(title);
+    // An operator reads the question first; a key sooner than that after a
+    // scan's Enter would be taken for the rest of the scanner's suffix.
+    QThread::msleep(ReadingMs);
     key(title, yes ? QStringLiteral("Return") : QStringLiteral("alt+n"));
     waitUntilGone(title);
 }

@@ -55,12 +55,15 @@ public:
     // A scan: eight digits and the Enter the scanner sends after them.
     void scan(const QString& number) const;
     // A scan at a scanner's speed, no delay between keys, into whatever
-    // window has that title; nothing is waited for.
-    void scanInto(const QString& title, const QString& digits) const;
+    // window has that title, ended by `suffix` (keysyms); nothing is waited for.
+    void scanInto(
+        const QString& title, const QString& digits, const QStringList& suffix = { "Return" }) const;
     // Holds a key down for a while, so that the server repeats it.
     void hold(const QString& title, const QString& key, int ms) const;
-    // Answers a Yes/No box: Enter is Yes, Alt+N is No.
+    // Answers a Yes/No box as an operator does, after reading it: Enter is
+    // Yes, Alt+N is No.
     void answer(const QString& title, bool yes) const;
+    static constexpr unsigned long ReadingMs = 250;
     void doubleClick(const QString& title, QPoint at) const;
 
     QImage screenshot() const;

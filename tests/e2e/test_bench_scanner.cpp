@@ -67,16 +67,40 @@ private slots:
         QTest::qWait(500);
         QVERIFY(desk.windows(TakeTitle).isEmpty());
         QCOMPARE(desk.windows(ScanTitle).size(), 1);
-        // Also when it is scanned into a question.
+        // Scanned into a question it answers nothing: the question stays,
+        // and says so.
         desk.scan("70000062");
+        desk.waitForWindow(TakeTitle);
         desk.scanInto(TakeTitle, "700000639999");
-        desk.waitForWindow(ScanTitle);
+        QTest::qWait(500);
+        QCOMPARE(desk.windows(TakeTitle).size(), 1);
+        QVERIFY(desk.windows(ScanTitle).isEmpty());
+        desk.answer(TakeTitle, false);
         QTest::qWait(300);
-        QVERIFY(desk.windows(TakeTitle).isEmpty());
-        desk.key(ScanTitle, "alt+c");
-        desk.waitUntilGone(ScanTitle);
         QVERIFY(!taken("70000061") && !taken("70000062") && !taken("70000063"));
         QVERIFY(program->running());
+    }
+
+    // A scanner set to CR+LF, one with a Tab, one with an AIM prefix.
+    void scannerSuffixesAndPrefix_armTheNumber_andConfirmNothing()
+    {
+        desk.scanInto(ScanTitle, "70000081", { "Return", "Return" });
+        desk.waitForWindow(TakeTitle);
+        QTest::qWait(500);
+        QCOMPARE(desk.windows(TakeTitle).size(), 1);
+        QVERIFY(!taken("70000081"));
+        // Scanned into the question: answers it No and is asked about instead.
+        desk.scanInto(TakeTitle, "70000082", { "Tab" });
+        QTest::qWait(500);
+        QCOMPARE(desk.windows(TakeTitle).size(), 1);
+        desk.scanInto(TakeTitle, "]C170000083", { "Return", "Return" });
+        QTest::qWait(500);
+        QCOMPARE(desk.windows(TakeTitle).size(), 1);
+        desk.answer(TakeTitle, true);
+        desk.answer(IncrementTitle, false);
+        desk.waitForWindow(ScanTitle);
+        verifyTake("70000083");
+        QVERIFY(!taken("70000081") && !taken("70000082"));
     }
 
     void heldEnter_answersOneQuestionOnly()

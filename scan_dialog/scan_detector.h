@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QtGlobal>
+
+class QKeyEvent;
+
+// The one rule of what a scan is, for every window that takes keys. A
+// scanner types a burst of digits faster than any person (its keys come at
+// most ScannerGapMs apart), maybe led by a symbology prefix ("]C1", "]E0")
+// and ended by its suffix: Enter, Tab, or CR+LF (two Enters); one set to no
+// suffix ends with a pause. What belongs to a scan but is not its digits or
+// its end (the prefix, a CR+LF's second half, a Tab after its Enter) and
+// every repeat of a held Enter, Space or Tab presses nothing. Keys without a time stamp
+// (made by a program, not a keyboard) count as typed by a person. One
+// instance sees every key the program gets: what one window's keys began,
+// another's may end.
+class ScanDetector {
+public:
+    static constexpr int ScannerGapMs = 50;
+    // A burst with no suffix ends this long after its last key.
+    static constexpr int PauseMs = 300;
+    // An Enter or Tab this soon after a scan's end is the rest of its suffix.
+    static constexpr int SuffixMs = 150;
+
+    enum class Kind {
+        Digit, // one digit, typed or scanned
+        End, // Enter, or a scanner's Tab: ends the digits before it
+        Ignored, // part of a scan that is not its digits or its end, or a repeat: press nothing
+        Other, // any other key, left to whoever gets it
+    };
+
+    // Each key press and release a window gets, once; releases only tell
+    // repeats apart.
+    Kind see(const QKeyEvent& key);
+    // Whether the last key came soon enough after the one before to belong
+    // to the same burst, or came without a time to tell.
+    bool continuesBurst() const { return m_continues; }
+
+private:
+    bool isRepeat(const QKeyEvent& key) const;
+    Kind seeEnd(bool tab, qint64 at, bool scannerPace);
+
+    const QKeyEvent* m_lastEvent = nullptr;
+    int m_lastKey = 0;
+    Kind m_lastKind = Kind::Other;
+    qint64 m_lastKeyAt = -1;
+    int m_burstDigits = 0;
+    qint64 m_scanEndedAt = -1;
+    int m_prefixLeft = 0;
+    bool m_continues = true;
+    int m_releasedKey = 0;
+    qint64 m_releasedAt = -1;
+};

@@ -1,0 +1,176 @@
+// What a scan is, on the real dialog and the real question boxes, with keys
+// that carry the times a keyboard or a scanner gives them.
+#include "capture_window/prompts.h"
+#include "scan_dialog/frm_wo.h"
+#include "scan_dialog/scan_detector.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+// Key presses (and releases) at chosen times, sent to whatever has the focus.
+class Keys {
+public:
+    void press(int key, const QString& text = {}, ulong gapMs = 10)
+    {
+        m_at += gapMs;
+        send(QEvent::KeyPress, key, text);
+        send(QEvent::KeyRelease, key, text);
+    }
+    void digits(const QString& digits, ulong gapMs = 10)
+    {
+        for (const QChar digit : digits)
+            press(Qt::Key_0 + digit.digitValue(), QString(digit), gapMs);
+    }
+    void enter(ulong gapMs = 10) { press(Qt::Key_Return, QStringLiteral("\r"), gapMs); }
+    void wait(ulong ms) { m_at += ms; }
+
+private:
+    void send(QEvent::Type type, int key, const QString& text)
+    {
+        QKeyEvent event(type, key, Qt::NoModifier, text);
+        event.setTimestamp(m_at);
+        QWidget* focus = QApplication::focusWidget();
+        if (!focus && QApplication::activeModalWidget())
+            focus = QApplication::activeModalWidget()->focusWidget();
+        // A press that closed its window leaves its release nowhere to go.
+        if (type == QEvent::KeyRelease && !focus)
+            return;
+        QVERIFY(focus);
+        QApplication::sendEvent(focus, &event);
+    }
+    ulong m_at = 100000;
+};
+
+} // namespace
+
+class TestScanDetector : public QObject {
+    Q_OBJECT
+    ScanDetector scans;
+    Keys keys;
+
+    // Opens a real question and runs `script` on it once it is up.
+    Answer ask(const std::function<void(QMessageBox*)>& script)
+    {
+        MessageBoxPrompts prompts(scans);
+        QTimer::singleShot(0, [script] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            box->activateWindow();
+            if (QTest::qWaitForWindowActive(box))
+                script(box);
+            // A test that failed must not leave the box open.
+            if (box->isVisible())
+                box->button(QMessageBox::No)->click();
+        });
+        return prompts.askYesNo(nullptr, "Take picture now?", "Take picture");
+    }
+
+private slots:
+    void question_strayDigitsAnswerNothing_andSaySo_thenEnterIsYes()
+    {
+        bool stillOpen = false;
+        QString said;
+        const Answer answer = ask([&](QMessageBox* box) {
+            keys.wait(1000);
+            keys.digits("5", 200);
+            keys.enter(200);
+            stillOpen = box->isVisible();
+            said = box->informativeText();
+            keys.enter(800);
+        });
+        QVERIFY(stillOpen);
+        QCOMPARE(said, NotASampleNumber);
+        QVERIFY(answer.yes);
+        QVERIFY(answer.scanned.isEmpty());
+    }
+
+    void question_aWholeScanAnswersNoAndIsArmed_tooLongIsDropped()
+    {
+        bool stillOpen = false;
+        const Answer answer = ask([&](QMessageBox* box) {
+            keys.wait(1000);
+            keys.digits("700000639999");
+            keys.enter();
+            stillOpen = box->isVisible();
+            keys.wait(1000);
+            keys.digits("00012350");
+            keys.enter();
+        });
+        QVERIFY(stillOpen);
+        QVERIFY(!answer.yes);
+        QCOMPARE(answer.scanned, QString("00012350"));
+    }
+
+    void question_aScanWithoutSuffixEndsWithItsPause()
+    {
+        const Answer answer = ask([&](QMessageBox*) {
+            keys.wait(1000);
+            keys.digits("00012351");
+            QTest::qWait(ScanDetector::PauseMs + 200);
+        });
+        QCOMPARE(answer.scanned, QString("00012351"));
+    }
+
+    // A scanner sending CR+LF: the scan's second Enter reaches the question
+    // its first one opened, and must not answer it.
+    void question_theRestOfTheScanThatOpenedIt_answersNothing_norDoesAHeldEnter()
+    {
+        Frm_Wo dialog(scans);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        keys.wait(1000);
+        keys.digits("00012345");
+        keys.enter();
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.numberText(), QString("00012345"));
+        bool openAfterSuffix = false;
+        bool openAfterRepeat = false;
+        const Answer answer = ask([&](QMessageBox* box) {
+            keys.enter(40);
+            openAfterSuffix = box->isVisible();
+            // A held Enter: its repeats come as a release and a press at one time.
+            keys.wait(2000);
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+            QApplication::sendEvent(box->focusWidget(), &press);
+            openAfterRepeat = box->isVisible();
+            keys.enter(500);
+        });
+        QVERIFY(openAfterSuffix);
+        QVERIFY(openAfterRepeat);
+        QVERIFY(answer.yes);
+    }
+
+    void dialog_tabSuffixActsAsEnter_aPrefixIsDropped_andAPersonsTabMovesOn()
+    {
+        Frm_Wo dialog(scans);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        keys.wait(1000);
+        keys.press(Qt::Key_BracketRight, "]");
+        keys.press(Qt::Key_C, "C");
+        keys.digits("100012345");
+        keys.press(Qt::Key_Tab, "\t");
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.numberText(), QString("00012345"));
+
+        Frm_Wo typed(scans);
+        typed.show();
+        typed.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&typed));
+        keys.wait(1000);
+        keys.digits("12", 300);
+        keys.press(Qt::Key_Tab, "\t", 400);
+        QVERIFY(typed.isVisible());
+        QCOMPARE(typed.focusWidget(), typed.findChild<QPushButton*>("cmd_Cancel"));
+        QCOMPARE(typed.numberText(), QString("12"));
+    }
+};
+
+QTEST_MAIN(TestScanDetector)
+#include "test_scan_detector.moc"
