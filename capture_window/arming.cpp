@@ -84,7 +84,7 @@ bool Form_ImageMaker::AcceptSampleNumber()
             ui->cmd_View->setEnabled(false);
             return false;
         }
-        ui->lbl_Status->setText(QStringLiteral("Ready"));
+        showStatus(QStringLiteral("Ready"));
         ui->lbl_labnumber->setText(QStringLiteral(" Current sample in view : ") + text.trimmed());
         m_session.arm(text);
         m_scanDialog.setNumberText(QString());
@@ -112,7 +112,7 @@ void Form_ImageMaker::typedScanEnded(bool byEnter)
 void Form_ImageMaker::enterWaiting()
 {
     // A failed capture's reason stays until the next sample is armed.
-    ui->lbl_Status->setText(m_session.waitingStatus());
+    showStatus(m_session.waitingStatus(), m_session.failureDetail());
     ui->lbl_labnumber->setText(QString());
     ui->cmd_capture->setEnabled(false);
 }

@@ -1,5 +1,7 @@
 #include "capture_window/capture_window.h"
 
+#include "capture_window/failure_words.h"
+
 #include "capture_window/views.h"
 #include "capture_window/window_log.h"
 #include "ui_form_imagemaker.h"
@@ -33,7 +35,7 @@ void Form_ImageMaker::captureAction()
         captured = CaptureViews();
     } catch (const std::exception& error) {
         // The converters could not be started after a failed still either.
-        m_session.captureFailed(QString::fromUtf8(error.what()));
+        m_session.captureFailed(captureFailureText(error), QString::fromUtf8(error.what()));
         showCaptureFailure();
         throw;
     }
@@ -42,7 +44,7 @@ void Form_ImageMaker::captureAction()
         return;
     }
     RecordCapture();
-    ui->lbl_Status->setText(QStringLiteral("Images have been captured"));
+    showStatus(QStringLiteral("Images have been captured"));
     const QString sample = m_session.currentSample();
     const QString next = CaptureSession::nextSampleNumber(sample);
     ShowSampleImages(sample);
@@ -60,7 +62,7 @@ void Form_ImageMaker::captureAction()
 void Form_ImageMaker::showCaptureFailure()
 {
     // Stays in the status line until the next sample is armed.
-    ui->lbl_Status->setText(m_session.failureStatus());
+    showStatus(m_session.failureStatus(), m_session.failureDetail());
 }
 
 bool Form_ImageMaker::CaptureViews()
@@ -79,7 +81,7 @@ bool Form_ImageMaker::CaptureViews()
         finishCapture(live.cameraIndex);
     } catch (const std::exception& error) {
         result = false;
-        m_session.captureFailed(QString::fromUtf8(error.what()));
+        m_session.captureFailed(captureFailureText(error), QString::fromUtf8(error.what()));
         qCWarning(lcWindow, "Capture of %s failed: %s", qPrintable(sample), error.what());
         finishCapture(live.cameraIndex);
     }
@@ -110,4 +112,6 @@ void Form_ImageMaker::finishCapture(qint16 returnCamera)
 void Form_ImageMaker::RecordCapture()
 {
     ui->lst_Captured->addItem(m_session.recordCapture(m_clock(), QLocale()));
+    // The newest capture stays in sight, however long the run.
+    ui->lst_Captured->scrollToBottom();
 }

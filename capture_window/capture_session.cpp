@@ -1,11 +1,13 @@
 #include "capture_window/capture_session.h"
 
 #include <stdexcept>
+#include <utility>
 
 void CaptureSession::arm(const QString& number)
 {
     m_currentSample = number;
     m_failureStatus.clear();
+    m_failureDetail.clear();
 }
 
 QString CaptureSession::recordCapture(const QDateTime& when, const QLocale& locale)
@@ -14,11 +16,12 @@ QString CaptureSession::recordCapture(const QDateTime& when, const QLocale& loca
     return m_currentSample + QStringLiteral(" captured at.... ") + generalDateText(when, locale);
 }
 
-void CaptureSession::captureFailed(const QString& why)
+void CaptureSession::captureFailed(const QString& status, const QString& detail)
 {
-    if (m_attemptFailure.isEmpty())
-        m_attemptFailure = why;
-    m_failureStatus = QStringLiteral("Capture failed: ") + m_attemptFailure;
+    if (std::exchange(m_attemptFailed, true))
+        return;
+    m_failureStatus = status;
+    m_failureDetail = detail;
 }
 
 QString CaptureSession::waitingStatus() const

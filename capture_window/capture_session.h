@@ -22,10 +22,12 @@ public:
     qint64 capturedCount() const { return m_capturedSamples.size(); }
 
     // A capture attempt begins: the first reason it fails for is the one told.
-    void beginAttempt() { m_attemptFailure.clear(); }
-    void captureFailed(const QString& why);
+    void beginAttempt() { m_attemptFailed = false; }
+    // `status` in the operator's words, `detail` the whole reason.
+    void captureFailed(const QString& status, const QString& detail);
     // The status line after a failed capture, until the next sample is armed.
     const QString& failureStatus() const { return m_failureStatus; }
+    const QString& failureDetail() const { return m_failureDetail; }
     // The status line while no sample is armed.
     QString waitingStatus() const;
 
@@ -39,6 +41,7 @@ public:
 private:
     QString m_currentSample;
     QStringList m_capturedSamples;
-    QString m_attemptFailure;
+    bool m_attemptFailed = false;
     QString m_failureStatus;
+    QString m_failureDetail;
 };

@@ -1,6 +1,7 @@
 #include "capture_window/capture_window.h"
 
 #include "capture_window/artwork.h"
+#include "capture_window/failure_words.h"
 #include "capture_window/views.h"
 #include "capture_window/window_log.h"
 #include "scan_dialog/frm_wo.h"
@@ -10,7 +11,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QPixmap>
+#include <QStyle>
 #include <QPointer>
 
 namespace {
@@ -111,9 +114,13 @@ void Form_ImageMaker::connectHandlers()
         if (child->focusPolicy() != Qt::NoFocus)
             child->installEventFilter(this);
 
-    // Nothing of the window's own runs inside a wait on the share.
+    // Nothing of the window's own runs inside a wait on the share, nor
+    // anything the operator does; keys typed meanwhile come after it.
+    m_store.worker().deliverUserInputDuringWaits(true);
     connect(&m_store.worker(), &image_store::ShareWorker::waitStarted, &m_held, &HeldCalls::hold);
     connect(&m_store.worker(), &image_store::ShareWorker::waitEnded, &m_held, &HeldCalls::release);
+    connect(&m_store.worker(), &image_store::ShareWorker::waitStarted, &m_busyInput, &BusyInput::begin);
+    connect(&m_store.worker(), &image_store::ShareWorker::waitEnded, &m_busyInput, &BusyInput::end);
     connect(&m_conversions, &ConversionWatch::ended, this,
         [this](const QString& viewPrefix, const QString& sample) {
             m_held.run([this, viewPrefix, sample] { conversionEnded(viewPrefix, sample); });
@@ -160,7 +167,7 @@ void Form_ImageMaker::formLoad()
     makeBold(ui->lbl_view);
     makeBold(ui->lbl_Pictures);
     ui->lbl_labnumber->setFont(QFont(QStringLiteral("Tahoma"), 10, QFont::Bold));
-    ui->lbl_Status->setText(QStringLiteral("Waiting..."));
+    showStatus(QStringLiteral("Waiting..."));
     ShowSampleImages(QString());
 }
 
@@ -235,7 +242,7 @@ void Form_ImageMaker::loadPicture(const QString& viewPrefix)
         return;
     }
     if (conversion.state == ConversionWatch::State::Failed) {
-        showConversionFailed(viewPrefix);
+        showBoxText(viewPrefix, ConversionFailedText);
         return;
     }
     const QString path = m_store.imagePath(viewPrefix, m_shownSample, image_store::JpgExtension);
@@ -249,15 +256,16 @@ void Form_ImageMaker::loadPicture(const QString& viewPrefix)
     } catch (const std::exception& error) {
         failure = QString::fromUtf8(error.what());
     }
-    placePicture(viewPrefix, m_shownSample, picture, failure);
+    placePicture(viewPrefix, m_shownSample, conversion.take, picture, failure);
 }
 
-void Form_ImageMaker::placePicture(
-    const QString& viewPrefix, const QString& sample, const QImage& picture, const QString& failure)
+void Form_ImageMaker::placePicture(const QString& viewPrefix, const QString& sample, quint64 take,
+    const QImage& picture, const QString& failure)
 {
     const ConversionWatch::Picture conversion = m_conversions.picture(viewPrefix, sample);
-    // Read for a sample no longer shown, or before a newer take began.
-    if (sample != m_shownSample || conversion.state == ConversionWatch::State::Running)
+    // Read for a sample no longer shown, or for a take a newer one replaced.
+    if (sample != m_shownSample || conversion.state == ConversionWatch::State::Running
+        || conversion.take != take)
         return;
     QLabel* box = pictureBox(viewPrefix);
     if (!picture.isNull()) {
@@ -272,16 +280,51 @@ void Form_ImageMaker::placePicture(
     if (conversion.state != ConversionWatch::State::Ended)
         return;
     m_conversions.fail(viewPrefix, sample, failure);
-    showConversionFailed(viewPrefix);
+    conversionFailed(viewPrefix, sample);
 }
 
-void Form_ImageMaker::showConversionFailed(const QString& viewPrefix)
+void Form_ImageMaker::conversionFailed(const QString& viewPrefix, const QString& sample)
 {
-    const QString why = m_conversions.picture(viewPrefix, m_shownSample).failure;
-    qCWarning(lcWindow, "Conversion of %s%s failed: %s", qPrintable(viewPrefix), qPrintable(m_shownSample),
+    const QString why = m_conversions.picture(viewPrefix, sample).failure;
+    qCWarning(lcWindow, "Conversion of %s%s failed: %s", qPrintable(viewPrefix), qPrintable(sample),
         qPrintable(why));
-    showBoxText(viewPrefix, QStringLiteral("Conversion failed"));
-    ui->lbl_Status->setText(QStringLiteral("Conversion failed: ") + why);
+    markHistory(sample);
+    if (sample == m_shownSample)
+        showBoxText(viewPrefix, ConversionFailedText);
+    // The status line belongs to a sample armed since, if there is one.
+    const QString armed = m_session.currentSample().trimmed();
+    if (armed.isEmpty() || armed == sample)
+        showStatus(conversionFailureText(views::ofPrefix(viewPrefix).name, sample), why);
+}
+
+void Form_ImageMaker::markHistory(const QString& sample)
+{
+    QStringList reasons;
+    for (const views::View* view : views::all()) {
+        const ConversionWatch::Picture picture = m_conversions.picture(view->filePrefix, sample);
+        if (picture.state == ConversionWatch::State::Failed)
+            reasons << conversionFailureText(view->name, sample) + QStringLiteral(": ") + picture.failure;
+    }
+    // The latest take of the sample carries the mark; earlier ones never do.
+    bool latest = true;
+    const QStringList& samples = m_session.capturedSamples();
+    for (qsizetype i = samples.size() - 1; i >= 0; --i) {
+        if (samples[i].trimmed() != sample)
+            continue;
+        QListWidgetItem* item = ui->lst_Captured->item(int(i));
+        const QString why = latest ? reasons.join(QLatin1Char('\n')) : QString();
+        item->setIcon(why.isEmpty() ? QIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        item->setToolTip(why);
+        item->setData(Qt::AccessibleDescriptionRole, why);
+        latest = false;
+    }
+}
+
+void Form_ImageMaker::showStatus(const QString& text, const QString& detail)
+{
+    ui->lbl_Status->setText(text);
+    ui->lbl_Status->setToolTip(detail);
+    ui->lbl_Status->setAccessibleDescription(detail);
 }
 
 void Form_ImageMaker::showBoxText(const QString& viewPrefix, const QString& text)
@@ -310,21 +353,24 @@ void Form_ImageMaker::sayConvertingWhenSlow(const QString& viewPrefix)
 
 void Form_ImageMaker::conversionEnded(const QString& viewPrefix, const QString& sample)
 {
-    if (m_shownSample.isEmpty() || sample != m_shownSample)
-        return;
     if (m_conversions.picture(viewPrefix, sample).state == ConversionWatch::State::Failed) {
-        showConversionFailed(viewPrefix);
+        conversionFailed(viewPrefix, sample);
         return;
     }
+    // One that ended well takes back its mark.
+    markHistory(sample);
+    if (m_shownSample.isEmpty() || sample != m_shownSample)
+        return;
     // Read without waiting: the operator may be answering a question meanwhile.
+    const quint64 take = m_conversions.picture(viewPrefix, sample).take;
     m_store.loadImageLater(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension),
         pictureSize(viewPrefix),
-        [window = QPointer<Form_ImageMaker>(this), viewPrefix, sample](
+        [window = QPointer<Form_ImageMaker>(this), viewPrefix, sample, take](
             const QImage& picture, const QString& failure) {
             if (window)
-                window->m_held.run([window, viewPrefix, sample, picture, failure] {
+                window->m_held.run([window, viewPrefix, sample, take, picture, failure] {
                     if (window)
-                        window->placePicture(viewPrefix, sample, picture, failure);
+                        window->placePicture(viewPrefix, sample, take, picture, failure);
                 });
         });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera/camera_control.h"
+#include "capture_window/busy_input.h"
 #include "capture_window/capture_session.h"
 #include "capture_window/conversion_watch.h"
 #include "capture_window/held_calls.h"
@@ -67,6 +68,7 @@ public:
     static constexpr int StartupCheckDelayMs = 1000;
     static constexpr int ConvertingNoticeMs = 500;
     static inline const QString ConvertingText = QStringLiteral("Converting…");
+    static inline const QString ConversionFailedText = QStringLiteral("Conversion failed");
 
 signals:
     // A picture of the displayed sample was put in the panel.
@@ -112,9 +114,9 @@ private:
     // A picture of the shown sample: its JPEG once its conversion ended well,
     // nothing while it runs, "Conversion failed" when it did.
     void loadPicture(const QString& viewPrefix);
-    void placePicture(
-        const QString& viewPrefix, const QString& sample, const QImage& picture, const QString& failure);
-    void showConversionFailed(const QString& viewPrefix);
+    // `take` is the conversion's take the picture was read for.
+    void placePicture(const QString& viewPrefix, const QString& sample, quint64 take, const QImage& picture,
+        const QString& failure);
     // "Converting…" in the picture's box once its conversion has run for
     // ConvertingNoticeMs, unless it has ended by then.
     void sayConvertingWhenSlow(const QString& viewPrefix);
@@ -122,6 +124,15 @@ private:
     QLabel* pictureBox(const QString& viewPrefix) const;
     QSize pictureSize(const QString& viewPrefix) const;
     void conversionEnded(const QString& viewPrefix, const QString& sample);
+
+    // The status line: `text` for the operator, `detail` in its tooltip and
+    // for a screen reader.
+    void showStatus(const QString& text, const QString& detail = {});
+    // A conversion's failure, once it is known: its picture box if the
+    // sample is shown, its history line, and the status line unless another
+    // sample was armed since.
+    void conversionFailed(const QString& viewPrefix, const QString& sample);
+    void markHistory(const QString& sample);
 
     // Runs a handler; an error it does not trap is shown and the program goes on.
     void guarded(const std::function<void()>& handler);
@@ -136,6 +147,7 @@ private:
     ScanDialogAccess m_scanDialog;
     QTimer* Timer1 = nullptr;
     HeldCalls m_held;
+    BusyInput m_busyInput { *this, m_held };
 
     QString CurrentView;
     CaptureSession m_session;

@@ -14,7 +14,7 @@ image_store::ProcessLauncher::Finished ConversionWatch::begin(
 {
     const QString key = keyOf(viewPrefix, sample);
     const quint64 take = ++m_lastTake;
-    m_pictures[key] = Entry { take, { State::Running, {}, std::chrono::steady_clock::now() } };
+    m_pictures[key] = Entry { take, { State::Running, {}, std::chrono::steady_clock::now(), take } };
     // The converter may end after the window, and this watch, are gone.
     return [watch = QPointer<ConversionWatch>(this), key, take, viewPrefix, sample](
                const image_store::ProcessEnd& end) {
@@ -24,15 +24,15 @@ image_store::ProcessLauncher::Finished ConversionWatch::begin(
         if (found == watch->m_pictures.end() || found->take != take)
             return;
         found->picture = end.ok()
-            ? Picture { State::Ended, {}, {} }
-            : Picture { State::Failed, QStringLiteral("the converter ") + end.describe(), {} };
+            ? Picture { State::Ended, {}, {}, take }
+            : Picture { State::Failed, QStringLiteral("the converter ") + end.describe(), {}, take };
         emit watch->ended(viewPrefix, sample);
     };
 }
 
 void ConversionWatch::fail(const QString& viewPrefix, const QString& sample, const QString& why)
 {
-    m_pictures[keyOf(viewPrefix, sample)].picture = Picture { State::Failed, why, {} };
+    m_pictures[keyOf(viewPrefix, sample)].picture = Picture { State::Failed, why, {}, 0 };
 }
 
 void ConversionWatch::forget(const QString& viewPrefix, const QString& sample)
@@ -42,5 +42,8 @@ void ConversionWatch::forget(const QString& viewPrefix, const QString& sample)
 
 ConversionWatch::Picture ConversionWatch::picture(const QString& viewPrefix, const QString& sample) const
 {
-    return m_pictures.value(keyOf(viewPrefix, sample)).picture;
+    const Entry entry = m_pictures.value(keyOf(viewPrefix, sample));
+    Picture picture = entry.picture;
+    picture.take = entry.take;
+    return picture;
 }

@@ -21,6 +21,8 @@ public:
         QString failure;
         // When it began, while it runs.
         std::chrono::steady_clock::time_point startedAt;
+        // Which take it is: a picture read for one take must not count for the next.
+        quint64 take = 0;
     };
 
     // Notes a conversion that is about to start; hand what this returns to

@@ -26,6 +26,11 @@ const View& other(const View& view)
     return &view == &bottom() ? color() : bottom();
 }
 
+const View& ofPrefix(const QString& filePrefix)
+{
+    return filePrefix == bottom().filePrefix ? bottom() : color();
+}
+
 std::array<const View*, 2> all()
 {
     return { &bottom(), &color() };

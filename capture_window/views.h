@@ -30,6 +30,8 @@ const View& bottom();
 // Exactly "Bottom" is the bottom view; anything else counts as the colour view.
 const View& named(const QString& name);
 const View& other(const View& view);
+// The view whose files carry this prefix.
+const View& ofPrefix(const QString& filePrefix);
 // Both, by camera index: bottom, then colour.
 std::array<const View*, 2> all();
 

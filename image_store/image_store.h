@@ -46,7 +46,7 @@ public:
     // that could not be written.
     void waitForStills() { m_stills.settle(); }
     // The worker's waits, which run the event loop inside the caller's step.
-    const ShareWorker& worker() const { return m_worker; }
+    ShareWorker& worker() { return m_worker; }
 
     // Throws StoreError when the file is missing or cannot be read as a
     // picture. A non-empty size decodes it straight to that size.

@@ -171,7 +171,7 @@ bool ShareWorker::runLoopUntilDone(const std::vector<Ticket>& tickets)
     // Frames and timers go on; what the operator types or clicks waits
     // until this step is over.
     emit waitStarted();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec(m_deliverInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
     emit waitEnded();
     return remaining == 0;
 }

@@ -70,6 +70,9 @@ public:
 
     // Work that ran past its bound has not returned yet.
     bool stuck() const { return m_stuck; }
+    // User input waits until a wait is over (the default), or is delivered
+    // during it to an owner that holds it itself.
+    void deliverUserInputDuringWaits(bool deliver) { m_deliverInput = deliver; }
 
 signals:
     // Around each wait: whatever the event loop runs in between runs inside
@@ -88,6 +91,7 @@ private:
     std::chrono::milliseconds m_bound;
     std::shared_ptr<State> m_state;
     bool m_stuck = false;
+    bool m_deliverInput = false;
 };
 
 } // namespace image_store

@@ -84,12 +84,13 @@ private slots:
     void init() { f = std::make_unique<WindowFixture>(); }
     void cleanup() { f.reset(); }
 
-    void conversionFailingOrCutShort_showsConversionFailed_andSaysWhy()
+    void conversionFailingOrCutShort_showsConversionFailed_marksItsHistoryLine_andAGoodTakeClearsIt()
     {
         const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
         const QByteArray real = QFile::encodeName(converter + ".real");
         QVERIFY(QFile::rename(converter, converter + ".real"));
         f->open();
+        auto* history = f->child<QListWidget>("lst_Captured");
         const QByteArray failing[] = {
             "exit 3\n",
             // A JPEG written half: it decodes, grey below the cut.
@@ -106,11 +107,40 @@ private slots:
             capture();
             for (const char* box : { "img_color", "img_bttm" })
                 QTRY_COMPARE_WITH_TIMEOUT(f->child<QLabel>(box)->text(), QString("Conversion failed"), 10000);
-            QVERIFY2(
-                f->text("lbl_Status").startsWith("Conversion failed: "), qPrintable(f->text("lbl_Status")));
             QVERIFY(f->picture("img_color").isNull());
+            // The next number is armed: its status stays; the failed sample's
+            // line in the history says what failed.
+            QCOMPARE(f->text("lbl_Status"), QString("Ready"));
+            QListWidgetItem* line = history->item(history->count() - 1);
+            QVERIFY(!line->icon().isNull());
+            QVERIFY2(line->toolTip().contains("Colour JPEG of 00063000 failed"), qPrintable(line->toolTip()));
+            QCOMPARE(line->data(Qt::AccessibleDescriptionRole).toString(), line->toolTip());
         }
         QCOMPARE(f->window->capturedCount(), 2);
+        // Nothing armed since (No to the next number, the scan dialog up):
+        // the status line tells, naming sample and view, and no path.
+        arm("00063000");
+        QString told;
+        f->scans.add([&](QWidget* dialog) {
+            static_cast<void>(QTest::qWaitFor(
+                [&] { return f->text("lbl_Status").endsWith("JPEG of 00063000 failed"); }, 10000));
+            told = f->text("lbl_Status");
+            dialog->findChild<QPushButton*>("cmd_Cancel")->click();
+        });
+        f->prompts.answers = { false };
+        f->child<QPushButton>("cmd_capture")->click();
+        QTRY_COMPARE(f->scans.handled(), 1);
+        QVERIFY2(told.endsWith("JPEG of 00063000 failed") && !told.contains('/'), qPrintable(told));
+
+        // A good take takes the mark back.
+        QVERIFY(QFile::remove(converter));
+        QVERIFY(QFile::rename(converter + ".real", converter));
+        arm("00063000");
+        capture();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !f->picture("img_color").isNull() && !f->picture("img_bttm").isNull(), 10000);
+        for (int i = 0; i < history->count(); ++i)
+            QVERIFY(history->item(i)->icon().isNull());
     }
 
     void slowConversion_saysConvertingAfterHalfASecond_untilThePictureReplacesIt()
@@ -187,6 +217,33 @@ private slots:
         QCOMPARE(f->scans.handled(), 0);
         QTRY_COMPARE(f->scans.handled(), 1);
         QVERIFY(!shownInsideAWait);
+    }
+
+    // Typed while the stills wait on a slow server: not lost, not mixed into
+    // the number the capture goes on to offer, but armed once it is over.
+    void scanWhileTheShareIsSlow_isKept_andArmedWhenTheCaptureIsOver()
+    {
+        using namespace std::chrono_literals;
+        f->open();
+        arm("00065000");
+        bool typedDuringAWait = false;
+        connect(&f->shareWorker, &image_store::ShareWorker::waitStarted, [&] {
+            if (typedDuringAWait)
+                return;
+            typedDuringAWait = true;
+            QTimer::singleShot(100, [] {
+                QTest::keyClicks(QApplication::focusWidget(), "00065100");
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            });
+        });
+        f->shareWorker.submit([] { std::this_thread::sleep_for(600ms); }, [](std::exception_ptr) {});
+        // Yes to the next number, No to taking it now.
+        f->prompts.answers = { true, false };
+        f->child<QPushButton>("cmd_capture")->click();
+        QVERIFY(typedDuringAWait);
+        QCOMPARE(f->window->capturedSamples(), QStringList { "00065000" });
+        QTRY_COMPARE(f->window->currentSample(), QString("00065100"));
+        QCOMPARE(f->prompts.log.last(), QString("Take picture|Take picture now?"));
     }
 
     void sampleFolderNotWritable_failsTheCapture_andKeepsTheEarlierTake()

@@ -111,8 +111,12 @@ private slots:
         QVERIFY(f->prompts.log.isEmpty());
         QCOMPARE(f->child<QListWidget>("lst_Captured")->count(), 0);
         QCOMPARE(f->window->capturedCount(), 0);
-        // Says why, until the next sample is armed.
-        verifyWaiting("Capture failed: SaveStill: camera 1 (colour) failed: Camera 1 was unplugged.");
+        // Says what failed and what to do, until the next sample is armed;
+        // the whole reason is in the tooltip and for a screen reader.
+        verifyWaiting("Capture failed: no camera picture. Scan again.");
+        const QString why = "SaveStill: camera 1 (colour) failed: Camera 1 was unplugged.";
+        QCOMPARE(f->child("lbl_Status")->toolTip(), why);
+        QCOMPARE(f->child("lbl_Status")->accessibleDescription(), why);
         QVERIFY(!QFileInfo::exists(f->sampleFile("CLR_00054321_01.bmp")));
         // The conversions are launched all the same.
         QCOMPARE(

@@ -30,17 +30,19 @@ private slots:
         QCOMPARE(session.waitingStatus(), QString("Waiting..."));
         session.arm("00012345");
         session.beginAttempt();
-        session.captureFailed("the camera was unplugged");
+        session.captureFailed("Capture failed: camera", "the camera was unplugged");
         // The recovery's own error comes second; the first one is the cause.
-        session.captureFailed("the converter cannot be started");
-        QCOMPARE(session.failureStatus(), QString("Capture failed: the camera was unplugged"));
+        session.captureFailed("Capture failed: converter", "the converter cannot be started");
+        QCOMPARE(session.failureStatus(), QString("Capture failed: camera"));
+        QCOMPARE(session.failureDetail(), QString("the camera was unplugged"));
         session.disarm();
-        QCOMPARE(session.waitingStatus(), QString("Capture failed: the camera was unplugged"));
+        QCOMPARE(session.waitingStatus(), QString("Capture failed: camera"));
         session.arm("00012346");
         QCOMPARE(session.waitingStatus(), QString("Waiting..."));
+        QCOMPARE(session.failureDetail(), QString());
         session.beginAttempt();
-        session.captureFailed("the file server does not answer");
-        QCOMPARE(session.failureStatus(), QString("Capture failed: the file server does not answer"));
+        session.captureFailed("Capture failed: file server", "no answer");
+        QCOMPARE(session.failureStatus(), QString("Capture failed: file server"));
     }
 
     void nextSampleNumber_carriesAndWraps_data()

@@ -1,3 +1,5 @@
+#include "capture_window/failure_words.h"
+#include "image_store/process_launcher.h"
 #include "window_fixture.h"
 
 #include "capture_window/artwork.h"
@@ -149,6 +151,33 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(!f->window->isVisible());
         QVERIFY(!f->window->scanDialog().isLoaded());
+    }
+
+    // Read whole at the window's size, in its font: nothing cut.
+    void operatorTexts_fitTheirLabels()
+    {
+        f->open();
+        auto* status = f->child<QLabel>("lbl_Status");
+        const QFontMetrics metrics(status->font());
+        const QStringList texts { captureFailureText(camera::CameraError("x")),
+            captureFailureText(image_store::ShareNotAnswering()),
+            captureFailureText(image_store::StoreError("x")),
+            captureFailureText(image_store::LaunchError("x")), captureFailureText(std::runtime_error("x")),
+            conversionFailureText("Color", "00012345"), conversionFailureText("Bottom", "00012345"),
+            "Images have been captured" };
+        for (const QString& text : texts)
+            QVERIFY2(metrics.horizontalAdvance(text) <= status->contentsRect().width(), qPrintable(text));
+
+        Frm_Wo& dialog = f->window->scanDialog().dialog();
+        auto* refused = dialog.findChild<QLabel*>("lbl_Refused");
+        const QFontMetrics refusedMetrics(refused->font());
+        const QStringList lines = refused->text().split('\n');
+        QVERIFY(refusedMetrics.height() * lines.size() <= refused->height());
+        for (const QString& line : lines)
+            QVERIFY2(
+                refusedMetrics.horizontalAdvance(line) <= refused->contentsRect().width(), qPrintable(line));
+        QVERIFY(dialog.rect().contains(refused->geometry()));
+        QVERIFY(!refused->geometry().intersects(dialog.findChild<QLabel*>("txt_Wo")->geometry()));
     }
 };
 
