@@ -132,15 +132,23 @@ private slots:
         QTRY_COMPARE(f->scans.handled(), 1);
         QVERIFY2(told.endsWith("JPEG of 00063000 failed") && !told.contains('/'), qPrintable(told));
 
-        // A good take takes the mark back.
+        // A good take takes the mark back. The failing converters are done
+        // first: a late one would write over the good take's JPEG.
+        waitForConverters();
         QVERIFY(QFile::remove(converter));
         QVERIFY(QFile::rename(converter + ".real", converter));
         arm("00063000");
         capture();
         QTRY_VERIFY_WITH_TIMEOUT(
             !f->picture("img_color").isNull() && !f->picture("img_bttm").isNull(), 10000);
-        for (int i = 0; i < history->count(); ++i)
-            QVERIFY(history->item(i)->icon().isNull());
+        // The mark goes as the conversions' ends are handled.
+        const auto marked = [history] {
+            int lines = 0;
+            for (int i = 0; i < history->count(); ++i)
+                lines += history->item(i)->icon().isNull() ? 0 : 1;
+            return lines;
+        };
+        QTRY_COMPARE(marked(), 0);
     }
 
     void slowConversion_saysConvertingAfterHalfASecond_untilThePictureReplacesIt()
