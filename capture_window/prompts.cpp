@@ -73,7 +73,12 @@ private:
         switch (kind) {
         case ScanDetector::Kind::Digit:
             m_digits += key.text();
-            m_pause.start();
+            // A scanner with no suffix ends with a pause; a person's stray
+            // digit waits for the Enter after it, which then answers nothing.
+            if (m_scans.scanning())
+                m_pause.start();
+            else
+                m_pause.stop();
             return true;
         case ScanDetector::Kind::End:
             if (m_digits.isEmpty())

@@ -35,6 +35,9 @@ public:
     // Whether the last key came soon enough after the one before to belong
     // to the same burst, or came without a time to tell.
     bool continuesBurst() const { return m_continues; }
+    // Whether digits are coming at a scanner's pace: a pause, not a person's
+    // slowness, then ends them.
+    bool scanning() const { return m_burstDigits > 1; }
 
 private:
     bool isRepeat(const QKeyEvent& key) const;

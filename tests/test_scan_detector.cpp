@@ -74,14 +74,21 @@ private slots:
     {
         bool stillOpen = false;
         QString said;
+        bool openAfterSlowEnter = false;
         const Answer answer = ask([&](QMessageBox* box) {
             keys.wait(1000);
             keys.digits("5", 200);
             keys.enter(200);
             stillOpen = box->isVisible();
             said = box->informativeText();
+            // The same, with a person's pause between the digit and its Enter.
+            keys.digits("7", 800);
+            QTest::qWait(ScanDetector::PauseMs + 200);
+            keys.enter(ScanDetector::PauseMs + 200);
+            openAfterSlowEnter = box->isVisible();
             keys.enter(800);
         });
+        QVERIFY(openAfterSlowEnter);
         QVERIFY(stillOpen);
         QCOMPARE(said, NotASampleNumber);
         QVERIFY(answer.yes);
