@@ -41,6 +41,8 @@ ScanDetector::Kind ScanDetector::see(const QKeyEvent& key)
         && qint64(key.timestamp()) == m_lastKeyAt && key.key() == m_lastKey)
         return m_lastKind;
     if (key.type() == QEvent::KeyRelease) {
+        // A press after a release is a new key, wherever its event lives.
+        m_lastEvent = nullptr;
         m_releasedKey = key.key();
         m_releasedAt = key.timestamp() != 0 ? qint64(key.timestamp()) : -1;
         // A flagged repeat's release must not press a button (Space presses on release).

@@ -70,6 +70,27 @@ class TestScanDetector : public QObject {
     }
 
 private slots:
+    // A scanner's CR+LF within one millisecond: Qt may hand both Enters in
+    // one event object; the second is still the rest of the scan.
+    void detector_aSecondEnterInTheSameEventAndMillisecond_isTheSuffix()
+    {
+        ScanDetector detector;
+        for (int i = 0; i < 8; ++i) {
+            QKeyEvent digit(QEvent::KeyPress, Qt::Key_0, Qt::NoModifier, "0");
+            digit.setTimestamp(5000 + 5 * i);
+            QCOMPARE(detector.see(digit), ScanDetector::Kind::Digit);
+        }
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+        enter.setTimestamp(5045);
+        QKeyEvent up(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, "\r");
+        up.setTimestamp(5045);
+        QCOMPARE(detector.see(enter), ScanDetector::Kind::End);
+        // Handed on from a child to its window: the same key, seen again.
+        QCOMPARE(detector.see(enter), ScanDetector::Kind::End);
+        detector.see(up);
+        QCOMPARE(detector.see(enter), ScanDetector::Kind::Ignored);
+    }
+
     void question_strayDigitsAnswerNothing_andSaySo_thenEnterIsYes()
     {
         bool stillOpen = false;
