@@ -22,12 +22,8 @@ GstCamera::GstCamera(
         m_pipelines[i] = std::make_unique<CameraPipeline>(i, [this, i] { m_feed->frameArrived(i); });
 }
 
-GstCamera::~GstCamera()
-{
-    // Streaming threads must be gone before what they reach.
-    for (auto& pipeline : m_pipelines)
-        pipeline.reset();
-}
+// The pipelines, declared last, stop their streaming threads first.
+GstCamera::~GstCamera() = default;
 
 std::array<CameraSource, 2> GstCamera::buildSources()
 {

@@ -8,7 +8,6 @@ class ScanDetector;
 inline const QString ApplicationTitle = QStringLiteral("ImageMaker");
 // What a question says when keys that are not a whole sample number end.
 inline const QString NotASampleNumber = QStringLiteral("Not a sample number: scan again");
-inline constexpr int SampleNumberLength = 8;
 
 // The answer to a Yes/No question. A whole sample number scanned while the
 // question is open answers No and carries it.

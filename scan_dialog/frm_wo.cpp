@@ -109,7 +109,7 @@ void Frm_Wo::characterTyped(QChar character)
         return;
     ui->lbl_Refused->hide();
     const QString current = numberText();
-    if (current.size() >= MaxDigits) {
+    if (current.size() >= SampleNumberLength) {
         // A number another part wrote keeps its digits; a typed one that
         // grows past eight is another kind of barcode, never a sample.
         if (m_typedDigits > 0) {

@@ -27,17 +27,11 @@ public:
     QString numberText() const;
     void setNumberText(const QString& text);
 
-    // One typed key, as the focused OK or Cancel button sees it. Returns
-    // true when the key was taken and must not press a button.
-    bool keyTyped(const QKeyEvent& key);
     // A digit typed while no dialog was open, which the capture window
     // collects here; `sameBurst` when it came right after the one before.
     void digitTyped(QChar digit, bool sameBurst);
-    // A scan longer than a sample number keeps nothing and says so.
-    void refuseTooLong();
+    // Whether a scan longer than a sample number was refused, keeping nothing.
     bool refusedTooLong() const;
-
-    static constexpr int MaxDigits = 8;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -47,6 +41,10 @@ protected:
     void reject() override;
 
 private:
+    // One typed key, as the focused OK or Cancel button sees it. Returns
+    // true when the key was taken and must not press a button.
+    bool keyTyped(const QKeyEvent& key);
+    void refuseTooLong();
     void load();
     void characterTyped(QChar character);
     void cmd_Ok_Click();

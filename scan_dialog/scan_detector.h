@@ -4,6 +4,9 @@
 
 class QKeyEvent;
 
+// A sample number is this many digits, whatever reads it.
+inline constexpr int SampleNumberLength = 8;
+
 // The one rule of what a scan is, for every window that takes keys. A
 // scanner types a burst of digits faster than any person (its keys come at
 // most ScannerGapMs apart), maybe led by a symbology prefix ("]C1", "]E0")
