@@ -26,6 +26,8 @@ constexpr std::uint64_t MaxSourceBytes = MaxPixels * 4 + 64 * 1024 * 1024;
 
 struct Failure {
     std::string message;
+    // The share's doing, not the bitmap's: worth trying again.
+    bool shareFailed = false;
 };
 
 struct TjHandleDeleter {
@@ -37,9 +39,14 @@ struct TjBufferDeleter {
 using TjHandle = std::unique_ptr<void, TjHandleDeleter>;
 using TjBuffer = std::unique_ptr<unsigned char, TjBufferDeleter>;
 
-std::string systemError(const std::string& what, const std::string& path)
+// From errno. A name that is missing, too long or of the wrong kind stays
+// so; anything else is the share's and may pass.
+Failure systemError(const std::string& what, const std::string& path)
 {
-    return what + " " + path + ": " + std::strerror(errno);
+    const int error = errno;
+    const bool lasting = error == ENOENT || error == ENOTDIR || error == ELOOP || error == ENAMETOOLONG
+        || error == EISDIR || error == EFBIG;
+    return Failure { what + " " + path + ": " + std::strerror(error), !lasting };
 }
 
 // Device, inode, size and modification time: a file replaced by a rename,
@@ -62,11 +69,17 @@ Identity identityOf(const struct stat& info)
     return Identity { true, info.st_dev, info.st_ino, info.st_size, info.st_mtim };
 }
 
-// Of the name itself, never of what a link points to.
+// Of the name itself, never of what a link points to. A name that is not
+// there has no identity; one the share cannot tell about is a failure, not
+// "changed".
 Identity identityAt(const std::string& path)
 {
     struct stat info { };
-    return ::lstat(path.c_str(), &info) == 0 ? identityOf(info) : Identity {};
+    if (::lstat(path.c_str(), &info) == 0)
+        return identityOf(info);
+    if (errno == ENOENT || errno == ENOTDIR)
+        return Identity {};
+    throw systemError("cannot check", path);
 }
 
 std::string baseOf(const std::string& path)
@@ -76,7 +89,6 @@ std::string baseOf(const std::string& path)
 }
 
 using image_store::temporaryNameOf;
-using image_store::TemporarySuffix;
 using image_store::UniqueFd;
 
 // The bitmap as read: its bytes and the identity they were read from.
@@ -92,10 +104,10 @@ void readSource(const std::string& path, Source& source)
     // Not blocking: a FIFO planted under the bitmap's name must not hang us.
     source.file.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!source.file)
-        throw Failure { systemError("cannot open", path) };
+        throw systemError("cannot open", path);
     struct stat info { };
     if (::fstat(source.file.get(), &info) != 0)
-        throw Failure { systemError("cannot read", path) };
+        throw systemError("cannot read", path);
     if (!S_ISREG(info.st_mode))
         throw Failure { "not a regular file: " + path };
     source.identity = identityOf(info);
@@ -112,7 +124,7 @@ void readSource(const std::string& path, Source& source)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw Failure { systemError("cannot read", path) };
+            throw systemError("cannot read", path);
         if (n == 0)
             break;
         got += static_cast<size_t>(n);
@@ -198,22 +210,32 @@ public:
         // conversion still at work, whose rename then finds it gone.
         for (int attempt = 0; attempt < 2 && !m_fd; ++attempt) {
             if (::unlink(m_path.c_str()) != 0 && errno != ENOENT)
-                throw Failure { systemError("cannot replace", m_path) };
+                throw systemError("cannot replace", m_path);
             m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
             if (!m_fd && errno != EEXIST)
-                throw Failure { systemError("cannot create", m_path) };
+                throw systemError("cannot create", m_path);
         }
         if (!m_fd)
-            throw Failure { systemError("cannot create", m_path) };
+            throw systemError("cannot create", m_path);
         struct stat info { };
-        ::fstat(m_fd.get(), &info);
+        if (::fstat(m_fd.get(), &info) != 0) {
+            const Failure failure = systemError("cannot read back", m_path);
+            ::unlink(m_path.c_str());
+            throw failure;
+        }
         m_identity = identityOf(info);
     }
     ~TemporaryFile()
     {
         m_fd.reset();
-        // Only our own: another conversion may have put its file there.
-        if (!m_path.empty() && sameFile(identityAt(m_path)))
+        if (m_path.empty())
+            return;
+        // Only our own: another conversion of this bench may have put its
+        // file there. One the share cannot tell about goes as well, so
+        // nothing is left behind; that conversion then fails to rename and
+        // is tried again.
+        struct stat info { };
+        if (::lstat(m_path.c_str(), &info) != 0 ? errno != ENOENT : sameFile(identityOf(info)))
             ::unlink(m_path.c_str());
     }
     TemporaryFile(const TemporaryFile&) = delete;
@@ -226,7 +248,7 @@ public:
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                throw Failure { systemError("cannot write", m_path) };
+                throw systemError("cannot write", m_path);
             }
             data += n;
             size -= static_cast<size_t>(n);
@@ -234,11 +256,8 @@ public:
         // No fsync: readers see the whole file or none thanks to the rename,
         // and a JPEG lost to a power cut can be made again from its bitmap.
         // On a network share the sync would cost more than the encoding.
-        struct stat info { };
-        ::fstat(m_fd.get(), &info);
-        m_identity = identityOf(info);
         if (m_fd.close() != 0)
-            throw Failure { systemError("cannot write", m_path) };
+            throw systemError("cannot write", m_path);
     }
 
     bool stillOurs() const { return sameFile(identityAt(m_path)); }
@@ -256,7 +275,7 @@ public:
                 || ::unlink(dest.c_str()) != 0)
                 break;
         }
-        throw Failure { systemError("cannot rename the new JPEG to", dest) };
+        throw systemError("cannot rename the new JPEG to", dest);
     }
 
 private:
@@ -277,9 +296,9 @@ struct Superseded {
 
 void run(const std::string& sourcePath, const std::string& dest)
 {
-    if (baseOf(dest).size() + 1 + TemporarySuffix.size() > NAME_MAX)
+    if (baseOf(dest).size() + image_store::temporaryNameExtra() > NAME_MAX)
         throw Failure { "the name is too long to be written safely (at most "
-            + std::to_string(NAME_MAX - 1 - TemporarySuffix.size()) + " characters): " + dest };
+            + std::to_string(NAME_MAX - image_store::temporaryNameExtra()) + " characters): " + dest };
     // Never through a link, never over a device or a folder.
     const Identity destBefore = identityAt(dest);
     struct stat destInfo { };
@@ -321,7 +340,7 @@ int convert(const std::vector<std::string>& args, std::ostream& err)
         run(args[0], args[3]);
     } catch (const Failure& failure) {
         err << "imgcon32.exe: " << failure.message << '\n';
-        return 1;
+        return failure.shareFailed ? ShareFailedStatus : 1;
     } catch (const Superseded& superseded) {
         err << "imgcon32.exe: nothing written: " << superseded.message << '\n';
         return SupersededStatus;

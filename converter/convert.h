@@ -1,5 +1,7 @@
 #pragma once
 
+#include "image_store/converter_status.h"
+
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -17,8 +19,8 @@ int convert(const std::vector<std::string>& args, std::ostream& err);
 
 inline constexpr int JpegQuality = 90;
 inline constexpr std::uint64_t MaxPixels = 100'000'000;
-// Nothing written because the bitmap or the JPEG changed during the
-// conversion: a newer take, or a deletion, has the last word.
-inline constexpr int SupersededStatus = 3;
+inline constexpr int SupersededStatus = image_store::ConverterSupersededStatus;
+// Other failures (a bitmap it refuses) exit with 1.
+inline constexpr int ShareFailedStatus = image_store::ConverterShareFailedStatus;
 
 } // namespace converter

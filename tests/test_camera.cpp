@@ -10,6 +10,7 @@
 #include "image_store/share_worker.h"
 #include "image_store/store_error.h"
 #include "image_store/temporary_name.h"
+#include "image_store/temporary_name.h"
 #include "stamped_source.h"
 #include "test_support.h"
 
@@ -337,7 +338,8 @@ private slots:
         QVERIFY(target.open(QIODevice::ReadOnly));
         QCOMPARE(target.readAll(), QByteArray("not the share's"));
 
-        QFile left(share.sampleFile(".kept.bmp.part"));
+        QFile left(
+            QString::fromStdString(image_store::temporaryNameOf(share.sampleFile("kept.bmp").toStdString())));
         QVERIFY(left.open(QIODevice::WriteOnly));
         left.write("left by a writer that was killed");
         left.close();

@@ -1,4 +1,5 @@
 #include "converter/convert.h"
+#include "image_store/temporary_name.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -283,7 +284,7 @@ private slots:
     void convert_leftoverTemporary_isReplacedNotPiledUp()
     {
         writeBitmap(path("in.bmp"), 20, 20);
-        QFile left(path(".out.jpg.part"));
+        QFile left(QString::fromStdString(image_store::temporaryNameOf(path("out.jpg").toStdString())));
         QVERIFY(left.open(QIODevice::WriteOnly));
         left.write("left by a converter that was killed");
         left.close();
