@@ -6,6 +6,8 @@
 #include "capture_window/window_log.h"
 #include "ui_form_imagemaker.h"
 
+#include <QScopeGuard>
+
 void Form_ImageMaker::cmd_capture_Click()
 {
     guarded([this] { captureChain(); });
@@ -73,6 +75,7 @@ bool Form_ImageMaker::CaptureViews()
     const QString& sample = m_session.currentSample();
 
     try {
+        m_store.beginTake(sample.trimmed());
         QString firstPath = m_store.imagePath(live.filePrefix, sample, image_store::BmpExtension);
         m_camera.SaveStill(0, 24, firstPath, QString());
         m_camera.SelectCamera(second.cameraIndex);
@@ -90,18 +93,25 @@ bool Form_ImageMaker::CaptureViews()
 
 void Form_ImageMaker::finishCapture(qint16 returnCamera)
 {
+    // The sample is this bench's until its converters are under way.
+    const auto endTake = qScopeGuard([this] { m_store.endTake(); });
     // The operator's view comes back while the stills are still being written.
     m_camera.SelectCamera(returnCamera);
-    // The converters read the bitmaps: both must be in place first. Once
-    // waited for, a still's failure is not raised a second time.
+    // The converters read the bitmaps: both must be in place, and both this
+    // take's, first. Once waited for, a still's failure is not raised a
+    // second time.
     m_store.waitForStills();
     const QString& current = m_session.currentSample();
     for (const views::View* view : views::all()) {
         const QString& prefix = view->filePrefix;
         const QString sample = current.trimmed();
         try {
-            m_store.startConversion(
-                m_store.converterCommand(prefix, current), 2, m_conversions.begin(prefix, sample));
+            const QString command = m_store.converterCommand(prefix, current);
+            // Tried again later without a wait: the operator is on to the next sample by then.
+            auto restart = [this, command](image_store::ProcessLauncher::Finished finished) {
+                m_store.startConversionLater(command, std::move(finished));
+            };
+            m_store.startConversion(command, 2, m_conversions.begin(prefix, sample, restart));
         } catch (const std::exception& error) {
             m_conversions.fail(prefix, sample, QString::fromUtf8(error.what()));
             throw;

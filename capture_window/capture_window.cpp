@@ -15,6 +15,7 @@
 #include <QPixmap>
 #include <QStyle>
 #include <QPointer>
+#include <QSet>
 
 namespace {
 } // namespace
@@ -28,6 +29,7 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
     , m_clock(std::move(services.clock))
     , m_scans(services.scans)
     , m_scanDialog(this, services.scans, std::move(services.showScanDialog))
+    , m_conversions(std::move(services.conversionRetryDelays))
 {
     ui->setupUi(this);
     setUpLayout();
@@ -121,6 +123,7 @@ void Form_ImageMaker::connectHandlers()
     connect(&m_store.worker(), &image_store::ShareWorker::waitEnded, &m_held, &HeldCalls::release);
     connect(&m_store.worker(), &image_store::ShareWorker::waitStarted, &m_busyInput, &BusyInput::begin);
     connect(&m_store.worker(), &image_store::ShareWorker::waitEnded, &m_busyInput, &BusyInput::end);
+    connect(&m_conversions, &ConversionWatch::unfinishedChanged, this, &Form_ImageMaker::renderStatus);
     connect(&m_conversions, &ConversionWatch::ended, this,
         [this](const QString& viewPrefix, const QString& sample) {
             m_held.run([this, viewPrefix, sample] { conversionEnded(viewPrefix, sample); });
@@ -322,9 +325,34 @@ void Form_ImageMaker::markHistory(const QString& sample)
 
 void Form_ImageMaker::showStatus(const QString& text, const QString& detail)
 {
+    m_statusText = text;
+    m_statusDetail = detail;
+    renderStatus();
+}
+
+void Form_ImageMaker::renderStatus()
+{
+    // Samples of the history still without their JPEGs stay told, whatever
+    // is said since. One whose capture failed was told then.
+    QSet<QString> captured;
+    for (const QString& sample : m_session.capturedSamples())
+        captured.insert(sample.trimmed());
+    int unfinished = 0;
+    for (const QString& sample : m_conversions.samplesWithoutJpeg())
+        unfinished += captured.contains(sample) ? 1 : 0;
+    QString text = m_statusText;
+    QStringList detail;
+    if (!m_statusDetail.isEmpty())
+        detail << m_statusDetail;
+    if (unfinished > 0) {
+        text += QStringLiteral(" \u00b7 %1 without JPEG").arg(unfinished);
+        detail << QStringLiteral("%1 of this run's samples lack a JPEG: it is being made again, or its "
+                                 "history line is marked.")
+                      .arg(unfinished);
+    }
     ui->lbl_Status->setText(text);
-    ui->lbl_Status->setToolTip(detail);
-    ui->lbl_Status->setAccessibleDescription(detail);
+    ui->lbl_Status->setToolTip(detail.join(QLatin1Char('\n')));
+    ui->lbl_Status->setAccessibleDescription(detail.join(QLatin1Char('\n')));
 }
 
 void Form_ImageMaker::showBoxText(const QString& viewPrefix, const QString& text)

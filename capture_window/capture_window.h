@@ -37,6 +37,8 @@ struct CaptureWindowServices {
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
     // How the scan dialog is shown; by default modally, on its own.
     ScanDialogAccess::ShowModal showScanDialog = {};
+    // After a conversion the share failed, it is tried again after each of these.
+    std::vector<std::chrono::milliseconds> conversionRetryDelays = ConversionWatch::defaultRetryDelays();
 };
 
 // The main window: live view, arming, capture, history and review.
@@ -128,6 +130,7 @@ private:
     // The status line: `text` for the operator, `detail` in its tooltip and
     // for a screen reader.
     void showStatus(const QString& text, const QString& detail = {});
+    void renderStatus();
     // A conversion's failure, once it is known: its picture box if the
     // sample is shown, its history line, and the status line unless another
     // sample was armed since.
@@ -155,6 +158,9 @@ private:
     ConversionWatch m_conversions;
     // The sample whose pictures the panel shows; empty when none.
     QString m_shownSample;
+    // The status line as last said, before the count of samples without JPEGs.
+    QString m_statusText;
+    QString m_statusDetail;
     // A pause after digits typed into the window ends them without an Enter.
     QTimer m_typedScanPause;
 };

@@ -1,43 +1,106 @@
 #include "capture_window/conversion_watch.h"
 
+#include "capture_window/window_log.h"
+#include "image_store/converter_status.h"
+
 #include <QPointer>
+#include <QSet>
+#include <QTimer>
 
 namespace {
+
 QString keyOf(const QString& viewPrefix, const QString& sample)
 {
     return viewPrefix + sample;
 }
+
+// The share's doing: the same conversion may well succeed a moment later.
+bool mayPass(const image_store::ProcessEnd& end)
+{
+    return !end.notStarted.isEmpty() || (end.exited && end.code == image_store::ConverterShareFailedStatus);
+}
+
 } // namespace
 
+std::vector<std::chrono::milliseconds> ConversionWatch::defaultRetryDelays()
+{
+    using namespace std::chrono_literals;
+    return { 1s, 3s, 10s };
+}
+
+ConversionWatch::ConversionWatch(std::vector<std::chrono::milliseconds> retryDelays)
+    : m_retryDelays(std::move(retryDelays))
+{
+}
+
 image_store::ProcessLauncher::Finished ConversionWatch::begin(
-    const QString& viewPrefix, const QString& sample)
+    const QString& viewPrefix, const QString& sample, Restart restart)
 {
     const QString key = keyOf(viewPrefix, sample);
     const quint64 take = ++m_lastTake;
-    m_pictures[key] = Entry { take, { State::Running, {}, std::chrono::steady_clock::now(), take } };
+    const bool wasUnfinished = !samplesWithoutJpeg().isEmpty();
+    m_pictures[key] = Entry { take, { State::Running, {}, std::chrono::steady_clock::now(), take, false },
+        sample, std::move(restart), 0 };
+    if (wasUnfinished)
+        emit unfinishedChanged();
+    return endOf(key, take, viewPrefix);
+}
+
+image_store::ProcessLauncher::Finished ConversionWatch::endOf(
+    const QString& key, quint64 take, const QString& viewPrefix)
+{
     // The converter may end after the window, and this watch, are gone.
-    return [watch = QPointer<ConversionWatch>(this), key, take, viewPrefix, sample](
+    return [watch = QPointer<ConversionWatch>(this), key, take, viewPrefix](
                const image_store::ProcessEnd& end) {
         if (!watch)
             return;
         const auto found = watch->m_pictures.find(key);
         if (found == watch->m_pictures.end() || found->take != take)
             return;
-        found->picture = end.ok()
-            ? Picture { State::Ended, {}, {}, take }
-            : Picture { State::Failed, QStringLiteral("the converter ") + end.describe(), {}, take };
+        const QString failure = QStringLiteral("the converter ") + end.describe();
+        if (!end.ok() && mayPass(end) && found->restart && found->tries < int(watch->m_retryDelays.size())) {
+            qCInfo(lcWindow, "Conversion of %s failed (%s); it is tried again", qPrintable(key),
+                qPrintable(failure));
+            found->picture.retryDue = true;
+            found->picture.failure = failure;
+            watch->retryLater(key, take, viewPrefix);
+            emit watch->unfinishedChanged();
+            return;
+        }
+        found->picture = end.ok() ? Picture { State::Ended, {}, {}, take, false }
+                                  : Picture { State::Failed, failure, {}, take, false };
+        const QString sample = found->sample;
+        emit watch->unfinishedChanged();
         emit watch->ended(viewPrefix, sample);
     };
 }
 
+void ConversionWatch::retryLater(const QString& key, quint64 take, const QString& viewPrefix)
+{
+    const auto delay = m_retryDelays[std::size_t(m_pictures[key].tries)];
+    QTimer::singleShot(delay, this, [this, key, take, viewPrefix] {
+        const auto found = m_pictures.find(key);
+        // A newer take, or a deletion, made it moot.
+        if (found == m_pictures.end() || found->take != take)
+            return;
+        ++found->tries;
+        found->picture.retryDue = false;
+        found->restart(endOf(key, take, viewPrefix));
+    });
+}
+
 void ConversionWatch::fail(const QString& viewPrefix, const QString& sample, const QString& why)
 {
-    m_pictures[keyOf(viewPrefix, sample)].picture = Picture { State::Failed, why, {}, 0 };
+    Entry& entry = m_pictures[keyOf(viewPrefix, sample)];
+    entry.sample = sample;
+    entry.picture = Picture { State::Failed, why, {}, 0, false };
+    emit unfinishedChanged();
 }
 
 void ConversionWatch::forget(const QString& viewPrefix, const QString& sample)
 {
-    m_pictures.remove(keyOf(viewPrefix, sample));
+    if (m_pictures.remove(keyOf(viewPrefix, sample)) > 0)
+        emit unfinishedChanged();
 }
 
 ConversionWatch::Picture ConversionWatch::picture(const QString& viewPrefix, const QString& sample) const
@@ -46,4 +109,13 @@ ConversionWatch::Picture ConversionWatch::picture(const QString& viewPrefix, con
     Picture picture = entry.picture;
     picture.take = entry.take;
     return picture;
+}
+
+QStringList ConversionWatch::samplesWithoutJpeg() const
+{
+    QSet<QString> samples;
+    for (const Entry& entry : m_pictures)
+        if (entry.picture.state == State::Failed || entry.picture.retryDue)
+            samples.insert(entry.sample);
+    return samples.values();
 }

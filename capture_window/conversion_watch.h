@@ -5,13 +5,19 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
+#include <functional>
+#include <vector>
 
 // What is known of each picture's latest conversion, by view prefix and
-// sample: still running, ended well, or failed and why. Converters report
-// their end here; the picture panel asks before it loads a JPEG. A report
-// from an older take's converter is ignored once a newer one has begun.
+// sample: still running (or waiting to be tried again), ended well, or
+// failed and why. Converters report their end here; the picture panel asks
+// before it loads a JPEG. A report from an older take's converter is
+// ignored once a newer one has begun. A conversion the share failed (not
+// one the converter refused) is started again after each of the delays in
+// turn, as long as no newer take began; it fails only when they are spent.
 class ConversionWatch final : public QObject {
     Q_OBJECT
 public:
@@ -23,25 +29,44 @@ public:
         std::chrono::steady_clock::time_point startedAt;
         // Which take it is: a picture read for one take must not count for the next.
         quint64 take = 0;
+        // Running, but waiting to be tried again after the share failed it.
+        bool retryDue = false;
     };
+    // Starts the same conversion again; `finished` is its end.
+    using Restart = std::function<void(image_store::ProcessLauncher::Finished finished)>;
+
+    static std::vector<std::chrono::milliseconds> defaultRetryDelays();
+    explicit ConversionWatch(std::vector<std::chrono::milliseconds> retryDelays = defaultRetryDelays());
 
     // Notes a conversion that is about to start; hand what this returns to
     // the launcher as the conversion's end.
-    image_store::ProcessLauncher::Finished begin(const QString& viewPrefix, const QString& sample);
+    image_store::ProcessLauncher::Finished begin(
+        const QString& viewPrefix, const QString& sample, Restart restart = {});
     void fail(const QString& viewPrefix, const QString& sample, const QString& why);
     // Its conversion's end, if still to come, is of no concern any more.
     void forget(const QString& viewPrefix, const QString& sample);
     Picture picture(const QString& viewPrefix, const QString& sample) const;
+    // Samples with a picture waiting to be tried again or failed.
+    QStringList samplesWithoutJpeg() const;
 
 signals:
     // The latest conversion of that picture has ended, well or not.
     void ended(const QString& viewPrefix, const QString& sample);
+    // What samplesWithoutJpeg() holds may have changed.
+    void unfinishedChanged();
 
 private:
     struct Entry {
         quint64 take = 0;
         Picture picture;
+        QString sample;
+        Restart restart;
+        int tries = 0;
     };
+    image_store::ProcessLauncher::Finished endOf(const QString& key, quint64 take, const QString& viewPrefix);
+    void retryLater(const QString& key, quint64 take, const QString& viewPrefix);
+
+    std::vector<std::chrono::milliseconds> m_retryDelays;
     QHash<QString, Entry> m_pictures;
     quint64 m_lastTake = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "camera/camera_control.h"
 #include "image_store/process_launcher.h"
+#include "image_store/sample_claim.h"
 #include "image_store/share_path.h"
 #include "image_store/share_worker.h"
 #include "image_store/store_error.h"
@@ -26,6 +27,9 @@ QString whatFailed(const std::exception& error)
 
 QString captureFailureText(const std::exception& error)
 {
+    if (const auto* elsewhere = dynamic_cast<const image_store::SampleTakenElsewhere*>(&error))
+        return QStringLiteral("Another bench wrote sample ") + elsewhere->sample()
+            + QStringLiteral(" at the same time: take it again");
     return QStringLiteral("Capture failed: ") + whatFailed(error) + QStringLiteral(". Scan again.");
 }
 

@@ -37,7 +37,7 @@ int writeAll(UniqueFd fd, const char* data, size_t left)
 
 } // namespace
 
-void replaceFile(const QString& localPath, const QByteArray& bytes, const CancelToken& token)
+FileIdentity replaceFile(const QString& localPath, const QByteArray& bytes, const CancelToken& token)
 {
     const QByteArray target = QFile::encodeName(localPath);
     struct stat info { };
@@ -51,7 +51,10 @@ void replaceFile(const QString& localPath, const QByteArray& bytes, const Cancel
     UniqueFd fd(::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!fd)
         fail("Cannot write", target, errno);
-    int error = writeAll(std::move(fd), bytes.constData(), size_t(bytes.size()));
+    int error = ::fstat(fd.get(), &info) == 0 ? 0 : errno;
+    const FileIdentity written = FileIdentity::of(info);
+    if (error == 0)
+        error = writeAll(std::move(fd), bytes.constData(), size_t(bytes.size()));
     // A capture that gave up on a hung server was told it failed: its still
     // must not appear once the server answers again.
     if (error == 0 && token.cancelled()) {
@@ -64,6 +67,14 @@ void replaceFile(const QString& localPath, const QByteArray& bytes, const Cancel
         ::unlink(temp.constData());
         fail("Cannot write", target, error);
     }
+    // The rename itself may be what hung; what it put in place goes again,
+    // if it is still there.
+    if (token.cancelled()) {
+        if (::lstat(target.constData(), &info) == 0 && FileIdentity::of(info) == written)
+            ::unlink(target.constData());
+        throw StoreError("Gave up writing " + target.toStdString() + ": the file server did not answer");
+    }
+    return written;
 }
 
 } // namespace image_store

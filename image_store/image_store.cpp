@@ -92,12 +92,41 @@ QString ImageStore::converterCommand(const QString& viewPrefix, const QString& s
         + QStringLiteral(" -j --o ") + imagePath(viewPrefix, sample, JpgExtension);
 }
 
+void ImageStore::beginTake(const QString& sample)
+{
+    m_stills.beginTake(sampleImageDirectory() + QLatin1Char('.') + sample + QStringLiteral(".claim"), sample);
+}
+
 void ImageStore::startConversion(const QString& command, int windowStyle, ProcessLauncher::Finished finished)
 {
     // Starting it reads the program from the share, which may hang.
     const ProcessLauncher::Prepared prepared = m_launcher.prepare(command, windowStyle);
     const Spawned spawned = m_worker.call([prepared] { return prepared(); });
     m_launcher.watch(spawned, std::move(finished));
+}
+
+void ImageStore::startConversionLater(const QString& command, ProcessLauncher::Finished finished)
+{
+    ProcessLauncher::Prepared prepared;
+    try {
+        prepared = m_launcher.prepare(command, 2);
+    } catch (const std::exception& error) {
+        finished(ProcessEnd { false, 0, QString::fromUtf8(error.what()) });
+        return;
+    }
+    auto spawned = std::make_shared<Spawned>();
+    m_worker.submit([prepared, spawned] { *spawned = prepared(); },
+        [this, spawned, finished = std::move(finished)](std::exception_ptr error) {
+            if (!error) {
+                m_launcher.watch(*spawned, finished);
+                return;
+            }
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& failure) {
+                finished(ProcessEnd { false, 0, QString::fromUtf8(failure.what()) });
+            }
+        });
 }
 
 QImage ImageStore::loadImage(const QString& path, const QSize& scaledTo) const

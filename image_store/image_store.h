@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image_store/process_launcher.h"
+#include "image_store/sample_claim.h"
 #include "image_store/share_path.h"
 #include "image_store/share_still_writer.h"
 #include "image_store/share_worker.h"
@@ -39,12 +40,19 @@ public:
     // `finished` runs on the event loop once the converter has ended.
     void startConversion(
         const QString& command, int windowStyle = 2, ProcessLauncher::Finished finished = {});
+    // The same without waiting; a start that fails ends it at once, with
+    // the reason in ProcessEnd::notStarted.
+    void startConversionLater(const QString& command, ProcessLauncher::Finished finished);
 
     // Where the camera puts its stills.
     StillWriter& stills() { return m_stills; }
-    // Waits until the stills written so far are in place; throws the first
-    // that could not be written.
+    // The stills written from here on are one take of the sample: no other
+    // bench writes it meanwhile (SampleTakenElsewhere otherwise).
+    void beginTake(const QString& sample);
+    // Waits until the stills written so far are in place and still this
+    // take's; throws the first that could not be written.
     void waitForStills() { m_stills.settle(); }
+    void endTake() { m_stills.endTake(); }
     // The worker's waits, which run the event loop inside the caller's step.
     ShareWorker& worker() { return m_worker; }
 

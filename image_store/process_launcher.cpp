@@ -29,6 +29,8 @@ namespace image_store {
 
 QString ProcessEnd::describe() const
 {
+    if (!notStarted.isEmpty())
+        return QStringLiteral("could not be started: ") + notStarted;
     if (exited)
         return QStringLiteral("exited with status %1").arg(code);
     const char* name = ::sigdescr_np(code);

@@ -25,7 +25,9 @@ public:
 struct ProcessEnd {
     bool exited = false; // false: killed by a signal
     int code = 0; // exit status, or the signal's number
-    bool ok() const { return exited && code == 0; }
+    // Set when it could not be started: why.
+    QString notStarted;
+    bool ok() const { return notStarted.isEmpty() && exited && code == 0; }
     QString describe() const;
 };
 

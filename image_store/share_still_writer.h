@@ -3,6 +3,7 @@
 #include "image_store/share_worker.h"
 #include "image_store/still_writer.h"
 
+#include <memory>
 #include <vector>
 
 namespace image_store {
@@ -13,19 +14,32 @@ class ShareMap;
 // frame can be awaited while one is written. It keeps the stills written
 // since the last settle(); a still that settle() gave up on is never put in
 // place, even when the server answers later.
+//
+// The stills of one sample may be written as a take: the sample is claimed
+// on the share first (SampleClaim), nothing is written without the claim,
+// and settle() checks that every still is still the file it wrote.
 class ShareStillWriter final : public StillWriter {
 public:
     ShareStillWriter(const ShareMap& share, ShareWorker& worker);
 
+    // `claimPath` is a share path beside the sample's files.
+    void beginTake(const QString& claimPath, const QString& sample);
     void write(const QString& sharePath, const QImage& frame) override;
     // Waits until the stills written so far are in place; throws the first
-    // that could not be, or ShareNotAnswering past the worker's bound.
+    // that could not be, ShareNotAnswering past the worker's bound, and
+    // SampleTakenElsewhere when another bench holds the sample or replaced
+    // a still of this take.
     void settle();
+    // The claim goes, without a wait.
+    void endTake();
 
 private:
+    struct Take;
+
     const ShareMap& m_share;
     ShareWorker& m_worker;
     std::vector<ShareWorker::Ticket> m_pending;
+    std::shared_ptr<Take> m_take;
 };
 
 } // namespace image_store

@@ -70,14 +70,18 @@ class TestCaptureFaults : public QObject {
     {
         QVERIFY(QTest::qWaitFor([&] { return processesMentioning(f->share.samplesFolder()) == 0; }, 10000));
     }
-    // Only final names in the sample folder once the converters are done:
-    // nothing left written half.
+    // Only final names in the sample folder once the converters and the
+    // window's last share work are done: nothing left written half.
     void verifyNoPartialFiles()
     {
         waitForConverters();
         const QRegularExpression final("^(CLR|BTM)_\\d{8}_01\\.(bmp|jpg)$");
-        for (const QString& name : QDir(f->share.samplesFolder()).entryList(QDir::Files | QDir::Hidden))
-            QVERIFY2(final.match(name).hasMatch(), qPrintable(name));
+        const auto stray = [&] {
+            QStringList names = QDir(f->share.samplesFolder()).entryList(QDir::Files | QDir::Hidden);
+            names.removeIf([&](const QString& name) { return final.match(name).hasMatch(); });
+            return names;
+        };
+        QTRY_COMPARE(stray(), QStringList());
     }
 
 private slots:
@@ -108,9 +112,10 @@ private slots:
             for (const char* box : { "img_color", "img_bttm" })
                 QTRY_COMPARE_WITH_TIMEOUT(f->child<QLabel>(box)->text(), QString("Conversion failed"), 10000);
             QVERIFY(f->picture("img_color").isNull());
-            // The next number is armed: its status stays; the failed sample's
-            // line in the history says what failed.
-            QCOMPARE(f->text("lbl_Status"), QString("Ready"));
+            // The next number is armed: its status stays, with the count of
+            // samples without JPEGs; the failed sample's line in the history
+            // says what failed.
+            QCOMPARE(f->text("lbl_Status"), QString("Ready \u00b7 1 without JPEG"));
             QListWidgetItem* line = history->item(history->count() - 1);
             QVERIFY(!line->icon().isNull());
             QVERIFY2(line->toolTip().contains("Colour JPEG of 00063000 failed"), qPrintable(line->toolTip()));
@@ -123,14 +128,14 @@ private slots:
         QString told;
         f->scans.add([&](QWidget* dialog) {
             static_cast<void>(QTest::qWaitFor(
-                [&] { return f->text("lbl_Status").endsWith("JPEG of 00063000 failed"); }, 10000));
+                [&] { return f->text("lbl_Status").contains("JPEG of 00063000 failed"); }, 10000));
             told = f->text("lbl_Status");
             dialog->findChild<QPushButton*>("cmd_Cancel")->click();
         });
         f->prompts.answers = { false };
         f->child<QPushButton>("cmd_capture")->click();
         QTRY_COMPARE(f->scans.handled(), 1);
-        QVERIFY2(told.endsWith("JPEG of 00063000 failed") && !told.contains('/'), qPrintable(told));
+        QVERIFY2(told.startsWith("Colour JPEG of 00063000 failed") && !told.contains('/'), qPrintable(told));
 
         // A good take takes the mark back. The failing converters are done
         // first: a late one would write over the good take's JPEG.
@@ -149,6 +154,58 @@ private slots:
             return lines;
         };
         QTRY_COMPARE(marked(), 0);
+    }
+
+    void conversionTheShareFailed_isTriedAgain_andMarkedOnlyWhenTheTriesAreSpent()
+    {
+        using namespace std::chrono_literals;
+        f->conversionRetryDelays = { 300ms, 300ms, 300ms };
+        const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
+        const QByteArray real = QFile::encodeName(converter + ".real");
+        QVERIFY(QFile::rename(converter, converter + ".real"));
+        // Fails with the share's status the first FAILS times for each JPEG.
+        const auto useConverter = [&](int fails) {
+            QFile script(converter);
+            QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            script.write("#!/bin/sh\ncount=\"$0.$(basename \"$4\").runs\"\n"
+                         "n=$(cat \"$count\" 2>/dev/null || echo 0); echo $((n + 1)) > \"$count\"\n"
+                         "[ \"$n\" -lt "
+                + QByteArray::number(fails) + " ] && exit 4\nexec \"" + real + "\" \"$@\"\n");
+            script.close();
+            QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        };
+        const auto runs = [&](const QString& jpeg) {
+            QFile count(converter + "." + jpeg + ".runs");
+            return count.open(QIODevice::ReadOnly) ? count.readAll().trimmed().toInt() : 0;
+        };
+        f->open();
+        auto* history = f->child<QListWidget>("lst_Captured");
+
+        // Twice the share's fault, then well: whole, never marked, and the
+        // count in the status line only while a retry is due.
+        useConverter(2);
+        arm("00064000");
+        capture();
+        QTRY_VERIFY_WITH_TIMEOUT(f->text("lbl_Status").endsWith("\u00b7 1 without JPEG"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !f->picture("img_color").isNull() && !f->picture("img_bttm").isNull(), 10000);
+        QCOMPARE(runs("CLR_00064000_01.jpg"), 3);
+        QTRY_COMPARE(f->text("lbl_Status"), QString("Ready"));
+        QVERIFY(history->item(0)->icon().isNull());
+
+        // Never well: unmarked while tries are left, marked once they are
+        // spent, whichever sample is armed; the count stays.
+        useConverter(100);
+        arm("00064001");
+        capture();
+        QTRY_VERIFY_WITH_TIMEOUT(runs("BTM_00064001_01.jpg") == 2, 5000);
+        QVERIFY(history->item(1)->icon().isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(!history->item(1)->icon().isNull(), 5000);
+        QCOMPARE(runs("BTM_00064001_01.jpg"), 4);
+        QCOMPARE(f->text("lbl_Status"), QString("Ready \u00b7 1 without JPEG"));
+        QVERIFY(f->child<QLabel>("lbl_Status")->toolTip().contains("lack a JPEG"));
+        QVERIFY(!QFileInfo::exists(f->sampleFile("BTM_00064001_01.jpg")));
+        verifyNoPartialFiles();
     }
 
     void slowConversion_saysConvertingAfterHalfASecond_untilThePictureReplacesIt()

@@ -1,4 +1,5 @@
 #include "image_store/image_store.h"
+#include "image_store/temporary_name.h"
 #include "processes.h"
 #include "test_support.h"
 
@@ -7,6 +8,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <csignal>
@@ -154,7 +156,8 @@ private slots:
         store.deleteJpegs("00000001");
         // A JPEG still being written goes as well, also one that has no
         // earlier JPEG: its conversion then writes nothing.
-        QFile part(share.sampleFile(".BTM_00000001_01.jpg.part"));
+        QFile part(QString::fromStdString(
+            image_store::temporaryNameOf(share.sampleFile("BTM_00000001_01.jpg").toStdString())));
         QVERIFY(part.open(QIODevice::WriteOnly));
         part.close();
         store.deleteJpegs("00000001");
@@ -189,6 +192,67 @@ private slots:
         unreachable.deleteJpegs("00012345");
         QVERIFY(
             !QFileInfo::exists(map.toLocal(unreachable.imagePath(ColorPrefix, "00012345", JpgExtension))));
+    }
+
+    // A take claims its sample: another bench's live claim refuses the take
+    // before any still is written; one left by a process that is gone is
+    // taken over; a still replaced by another writer before the take is
+    // settled fails it; the claim goes when the take ends.
+    void take_claimsTheSample_refusesAnotherBenchs_andCatchesAStillReplacedMeanwhile()
+    {
+        const QImage frame = [] {
+            QImage image(8, 8, QImage::Format_RGB32);
+            image.fill(Qt::red);
+            return image;
+        }();
+        const QString claim = share.sampleFile(".00065000.claim");
+        const auto writeClaim = [&](const QByteArray& owner) {
+            QFile file(claim);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(owner);
+        };
+        const auto take = [&] {
+            store.beginTake("00065000");
+            store.stills().write(dir() + "CLR_00065000_01.bmp", frame);
+            store.stills().write(dir() + "BTM_00065000_01.bmp", frame);
+            const auto end = qScopeGuard([&] { store.endTake(); });
+            store.waitForStills();
+        };
+
+        writeClaim("otherbench 1");
+        QVERIFY_THROWS_EXCEPTION(SampleTakenElsewhere, take());
+        QVERIFY(!QFileInfo::exists(share.sampleFile("CLR_00065000_01.bmp")));
+        QCOMPARE(fileContents(claim), QByteArray("otherbench 1"));
+
+        // This bench's claim, of a process that has ended.
+        QProcess gone;
+        gone.start("true");
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        writeClaim(QByteArray::fromStdString(benchName()) + " " + QByteArray::number(pid));
+        take();
+        QVERIFY(QFileInfo::exists(share.sampleFile("BTM_00065000_01.bmp")));
+        QTRY_VERIFY(!QFileInfo::exists(claim));
+
+        // Another writer renames its file over the colour still meanwhile.
+        store.beginTake("00065000");
+        store.stills().write(dir() + "CLR_00065000_01.bmp", frame);
+        const QByteArray other = QFile::encodeName(share.sampleFile("other.bmp"));
+        QVERIFY(worker.call([&] {
+            QFile file(other);
+            return file.open(QIODevice::WriteOnly) && file.write("BM") == 2 && file.flush()
+                && ::rename(other.constData(), QFile::encodeName(share.sampleFile("CLR_00065000_01.bmp")))
+                == 0;
+        }));
+        try {
+            store.waitForStills();
+            QFAIL("a still replaced meanwhile was taken for this take's");
+        } catch (const SampleTakenElsewhere& error) {
+            QCOMPARE(error.sample(), QString("00065000"));
+        }
+        store.endTake();
+        QTRY_VERIFY(!QFileInfo::exists(claim));
     }
 
     void shareWorker_keepsOrder_boundsAHungServer_dropsWhatWasQueuedBehind_andRecovers()

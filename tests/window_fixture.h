@@ -57,6 +57,7 @@ struct WindowFixture {
     ScanDetector scanDetector;
     ScriptedScanDialog scans;
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
+    std::vector<std::chrono::milliseconds> conversionRetryDelays = ConversionWatch::defaultRetryDelays();
     std::unique_ptr<Form_ImageMaker> window;
 
     WindowFixture()
@@ -76,8 +77,9 @@ struct WindowFixture {
 
     void open()
     {
-        window = std::make_unique<Form_ImageMaker>(CaptureWindowServices { *dispatch, store, prompts,
-            scanDetector, [this] { return now; }, [this](Frm_Wo& dialog) { scans.show(dialog); } });
+        window = std::make_unique<Form_ImageMaker>(
+            CaptureWindowServices { *dispatch, store, prompts, scanDetector, [this] { return now; },
+                [this](Frm_Wo& dialog) { scans.show(dialog); }, conversionRetryDelays });
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
