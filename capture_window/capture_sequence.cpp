@@ -82,6 +82,13 @@ bool Form_ImageMaker::CaptureViews()
         QString secondPath = m_store.imagePath(second.filePrefix, sample, image_store::BmpExtension);
         m_camera.SaveStill(0, 24, secondPath, QString());
         finishCapture(live.cameraIndex);
+    } catch (const image_store::SampleTakenElsewhere& error) {
+        // Its pictures may be another bench's, or a mix: nothing is converted,
+        // and the operator is told in a box that it must be taken again.
+        m_session.captureFailed(captureFailureText(error), QString::fromUtf8(error.what()));
+        qCWarning(lcWindow, "Capture of %s failed: %s", qPrintable(sample), error.what());
+        finishCapture(live.cameraIndex, false);
+        throw;
     } catch (const std::exception& error) {
         result = false;
         m_session.captureFailed(captureFailureText(error), QString::fromUtf8(error.what()));
@@ -91,7 +98,7 @@ bool Form_ImageMaker::CaptureViews()
     return result;
 }
 
-void Form_ImageMaker::finishCapture(qint16 returnCamera)
+void Form_ImageMaker::finishCapture(qint16 returnCamera, bool convert)
 {
     // The sample is this bench's until its converters are under way.
     const auto endTake = qScopeGuard([this] { m_store.endTake(); });
@@ -101,6 +108,8 @@ void Form_ImageMaker::finishCapture(qint16 returnCamera)
     // take's, first. Once waited for, a still's failure is not raised a
     // second time.
     m_store.waitForStills();
+    if (!convert)
+        return;
     const QString& current = m_session.currentSample();
     for (const views::View* view : views::all()) {
         const QString& prefix = view->filePrefix;

@@ -282,8 +282,8 @@ void Form_ImageMaker::placePicture(const QString& viewPrefix, const QString& sam
     // conversion just wrote must be whole.
     if (conversion.state != ConversionWatch::State::Ended)
         return;
-    m_conversions.fail(viewPrefix, sample, failure);
-    conversionFailed(viewPrefix, sample);
+    // Its failure, when the tries are spent, comes back through conversionEnded.
+    m_conversions.unreadable(viewPrefix, sample, take, failure);
 }
 
 void Form_ImageMaker::conversionFailed(const QString& viewPrefix, const QString& sample)

@@ -108,7 +108,7 @@ private:
     void typedScanEnded(bool byEnter);
     void captureChain();
     void captureAction();
-    void finishCapture(qint16 returnCamera);
+    void finishCapture(qint16 returnCamera, bool convert = true);
     void showCaptureFailure();
     void runStartupCheckWhenIdle();
     void enterWaiting();

@@ -50,29 +50,42 @@ image_store::ProcessLauncher::Finished ConversionWatch::endOf(
     const QString& key, quint64 take, const QString& viewPrefix)
 {
     // The converter may end after the window, and this watch, are gone.
-    return [watch = QPointer<ConversionWatch>(this), key, take, viewPrefix](
-               const image_store::ProcessEnd& end) {
-        if (!watch)
-            return;
-        const auto found = watch->m_pictures.find(key);
-        if (found == watch->m_pictures.end() || found->take != take)
-            return;
-        const QString failure = QStringLiteral("the converter ") + end.describe();
-        if (!end.ok() && mayPass(end) && found->restart && found->tries < int(watch->m_retryDelays.size())) {
-            qCInfo(lcWindow, "Conversion of %s failed (%s); it is tried again", qPrintable(key),
-                qPrintable(failure));
-            found->picture.retryDue = true;
-            found->picture.failure = failure;
-            watch->retryLater(key, take, viewPrefix);
-            emit watch->unfinishedChanged();
-            return;
-        }
-        found->picture = end.ok() ? Picture { State::Ended, {}, {}, take, false }
-                                  : Picture { State::Failed, failure, {}, take, false };
-        const QString sample = found->sample;
-        emit watch->unfinishedChanged();
-        emit watch->ended(viewPrefix, sample);
-    };
+    return
+        [watch = QPointer<ConversionWatch>(this), key, take, viewPrefix](const image_store::ProcessEnd& end) {
+            if (watch)
+                watch->settle(key, take, viewPrefix, end.ok(), mayPass(end),
+                    end.ok() ? QString() : QStringLiteral("the converter ") + end.describe());
+        };
+}
+
+void ConversionWatch::unreadable(
+    const QString& viewPrefix, const QString& sample, quint64 take, const QString& why)
+{
+    // Read back just after it was written: made again, as after a fault.
+    settle(keyOf(viewPrefix, sample), take, viewPrefix, false, true, why);
+}
+
+void ConversionWatch::settle(const QString& key, quint64 take, const QString& viewPrefix, bool ok,
+    bool mayPass, const QString& failure)
+{
+    const auto found = m_pictures.find(key);
+    if (found == m_pictures.end() || found->take != take)
+        return;
+    if (!ok && mayPass && found->restart && found->tries < int(m_retryDelays.size())) {
+        qCInfo(lcWindow, "Conversion of %s failed (%s); it is tried again", qPrintable(key),
+            qPrintable(failure));
+        found->picture.state = State::Running;
+        found->picture.retryDue = true;
+        found->picture.failure = failure;
+        retryLater(key, take, viewPrefix);
+        emit unfinishedChanged();
+        return;
+    }
+    found->picture = ok ? Picture { State::Ended, {}, {}, take, false }
+                        : Picture { State::Failed, failure, {}, take, false };
+    const QString sample = found->sample;
+    emit unfinishedChanged();
+    emit ended(viewPrefix, sample);
 }
 
 void ConversionWatch::retryLater(const QString& key, quint64 take, const QString& viewPrefix)

@@ -43,6 +43,9 @@ public:
     image_store::ProcessLauncher::Finished begin(
         const QString& viewPrefix, const QString& sample, Restart restart = {});
     void fail(const QString& viewPrefix, const QString& sample, const QString& why);
+    // The JPEG that take's conversion wrote cannot be read: it is made again
+    // while tries are left, as after a fault of the share.
+    void unreadable(const QString& viewPrefix, const QString& sample, quint64 take, const QString& why);
     // Its conversion's end, if still to come, is of no concern any more.
     void forget(const QString& viewPrefix, const QString& sample);
     Picture picture(const QString& viewPrefix, const QString& sample) const;
@@ -64,6 +67,8 @@ private:
         int tries = 0;
     };
     image_store::ProcessLauncher::Finished endOf(const QString& key, quint64 take, const QString& viewPrefix);
+    void settle(const QString& key, quint64 take, const QString& viewPrefix, bool ok, bool mayPass,
+        const QString& failure);
     void retryLater(const QString& key, quint64 take, const QString& viewPrefix);
 
     std::vector<std::chrono::milliseconds> m_retryDelays;

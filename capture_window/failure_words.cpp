@@ -13,6 +13,8 @@ QString whatFailed(const std::exception& error)
 {
     if (dynamic_cast<const camera::CameraError*>(&error))
         return QStringLiteral("no camera picture");
+    if (dynamic_cast<const image_store::SampleTakenElsewhere*>(&error))
+        return QStringLiteral("another bench took it");
     if (dynamic_cast<const image_store::ShareNotAnswering*>(&error))
         return QStringLiteral("server not answering");
     if (dynamic_cast<const image_store::StoreError*>(&error)
@@ -27,9 +29,6 @@ QString whatFailed(const std::exception& error)
 
 QString captureFailureText(const std::exception& error)
 {
-    if (const auto* elsewhere = dynamic_cast<const image_store::SampleTakenElsewhere*>(&error))
-        return QStringLiteral("Another bench wrote sample ") + elsewhere->sample()
-            + QStringLiteral(" at the same time: take it again");
     return QStringLiteral("Capture failed: ") + whatFailed(error) + QStringLiteral(". Scan again.");
 }
 

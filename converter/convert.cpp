@@ -213,14 +213,18 @@ public:
                 throw systemError("cannot replace", m_path);
             m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
             if (!m_fd && errno != EEXIST)
-                throw systemError("cannot create", m_path);
+                break;
         }
-        if (!m_fd)
-            throw systemError("cannot create", m_path);
+        if (!m_fd) {
+            // A server may have made the file all the same: this bench's name.
+            const Failure failure = systemError("cannot create", m_path);
+            image_store::removeTemporary(m_path.c_str());
+            throw failure;
+        }
         struct stat info { };
         if (::fstat(m_fd.get(), &info) != 0) {
             const Failure failure = systemError("cannot read back", m_path);
-            ::unlink(m_path.c_str());
+            image_store::removeTemporary(m_path.c_str());
             throw failure;
         }
         m_identity = identityOf(info);
@@ -236,7 +240,7 @@ public:
         // is tried again.
         struct stat info { };
         if (::lstat(m_path.c_str(), &info) != 0 ? errno != ENOENT : sameFile(identityOf(info)))
-            ::unlink(m_path.c_str());
+            image_store::removeTemporary(m_path.c_str());
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -271,11 +275,17 @@ public:
             }
             // Some SMB servers refuse to replace an existing file; the old
             // picture then goes first, the complete new one right after.
-            if ((errno != EEXIST && errno != EACCES && errno != EPERM && errno != EBUSY)
-                || ::unlink(dest.c_str()) != 0)
+            const int error = errno;
+            if ((error != EEXIST && error != EACCES && error != EPERM && error != EBUSY)
+                || (::unlink(dest.c_str()) != 0 && errno != ENOENT)) {
+                errno = error;
                 break;
+            }
         }
-        throw systemError("cannot rename the new JPEG to", dest);
+        // Whatever the reason, the same conversion may well succeed again.
+        Failure failure = systemError("cannot rename the new JPEG to", dest);
+        failure.shareFailed = true;
+        throw failure;
     }
 
 private:

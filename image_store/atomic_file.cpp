@@ -49,8 +49,12 @@ FileIdentity replaceFile(const QString& localPath, const QByteArray& bytes, cons
     if (::unlink(temp.constData()) != 0 && errno != ENOENT)
         fail("Cannot replace", temp, errno);
     UniqueFd fd(::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (!fd)
-        fail("Cannot write", target, errno);
+    if (!fd) {
+        // A server may have made the file all the same: this bench's name.
+        const int error = errno;
+        removeTemporary(temp.constData());
+        fail("Cannot write", target, error);
+    }
     int error = ::fstat(fd.get(), &info) == 0 ? 0 : errno;
     const FileIdentity written = FileIdentity::of(info);
     if (error == 0)
@@ -58,13 +62,13 @@ FileIdentity replaceFile(const QString& localPath, const QByteArray& bytes, cons
     // A capture that gave up on a hung server was told it failed: its still
     // must not appear once the server answers again.
     if (error == 0 && token.cancelled()) {
-        ::unlink(temp.constData());
+        removeTemporary(temp.constData());
         throw StoreError("Gave up writing " + target.toStdString() + ": the file server did not answer");
     }
     if (error == 0 && ::rename(temp.constData(), target.constData()) != 0)
         error = errno;
     if (error != 0) {
-        ::unlink(temp.constData());
+        removeTemporary(temp.constData());
         fail("Cannot write", target, error);
     }
     // The rename itself may be what hung; what it put in place goes again,

@@ -30,8 +30,8 @@ QByteArray readOwner(const QByteArray& path)
 
 } // namespace
 
-SampleTakenElsewhere::SampleTakenElsewhere(const QString& sample, const std::string& detail)
-    : StoreError(detail)
+SampleTakenElsewhere::SampleTakenElsewhere(const QString& sample)
+    : StoreError("Another bench wrote sample " + sample.toStdString() + " at the same time: take it again")
     , m_sample(sample)
 {
 }
@@ -66,9 +66,9 @@ void SampleClaim::take()
         qCInfo(lcShare, "Taking over the claim %s left by %s", path.constData(), readOwner(path).constData());
         ::unlink(path.constData());
     }
-    throw SampleTakenElsewhere(m_sample,
-        "Sample " + m_sample.toStdString() + " is being written by " + readOwner(path).toStdString() + " ("
-            + path.toStdString() + ")");
+    qCWarning(lcShare, "Sample %s is being written by %s (%s)", qPrintable(m_sample),
+        readOwner(path).constData(), path.constData());
+    throw SampleTakenElsewhere(m_sample);
 }
 
 bool SampleClaim::stale() const
@@ -95,10 +95,19 @@ void SampleClaim::release()
         return;
     m_held = false;
     const QByteArray path = QFile::encodeName(m_path);
-    struct stat info { };
-    if (::lstat(path.constData(), &info) == 0 && FileIdentity::of(info) == m_identity
-        && ::unlink(path.constData()) != 0)
-        qCWarning(lcShare, "Cannot remove the claim %s: %s", path.constData(), std::strerror(errno));
+    // Tried again when the share fails it: a claim left behind holds the
+    // sample from other benches for minutes.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct stat info { };
+        if (::lstat(path.constData(), &info) != 0) {
+            if (errno == ENOENT)
+                return;
+            continue;
+        }
+        if (!(FileIdentity::of(info) == m_identity) || ::unlink(path.constData()) == 0 || errno == ENOENT)
+            return;
+    }
+    qCWarning(lcShare, "Cannot remove the claim %s: %s", path.constData(), std::strerror(errno));
 }
 
 } // namespace image_store

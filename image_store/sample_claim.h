@@ -7,10 +7,11 @@
 
 namespace image_store {
 
-// Another bench is taking, or took, the same sample at the same time.
+// Another bench is taking, or took, the same sample at the same time. Its
+// message is for the operator; whoever throws it logs the particulars.
 class SampleTakenElsewhere : public StoreError {
 public:
-    SampleTakenElsewhere(const QString& sample, const std::string& detail);
+    explicit SampleTakenElsewhere(const QString& sample);
     const QString& sample() const { return m_sample; }
 
 private:

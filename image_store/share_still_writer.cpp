@@ -31,6 +31,11 @@ ShareStillWriter::ShareStillWriter(const ShareMap& share, ShareWorker& worker)
 void ShareStillWriter::beginTake(const QString& claimPath, const QString& sample)
 {
     endTake();
+    // Claims left while the server did not answer go first.
+    while (!m_unreleased.empty()) {
+        m_worker.queue([left = m_unreleased.back()](const CancelToken&) { left->claim.release(); });
+        m_unreleased.pop_back();
+    }
     auto take
         = std::make_shared<Take>(Take { SampleClaim(m_share.toLocal(claimPath), sample), sample, false, {} });
     m_take = take;
@@ -67,9 +72,11 @@ void ShareStillWriter::settle()
             struct stat info { };
             if (::lstat(path.constData(), &info) != 0)
                 throw StoreError("Cannot check " + path.toStdString() + ": " + std::strerror(errno));
-            if (!(FileIdentity::of(info) == identity))
-                throw SampleTakenElsewhere(take->sample,
-                    path.toStdString() + " was replaced by another writer right after this one");
+            if (!(FileIdentity::of(info) == identity)) {
+                qCWarning(
+                    lcShare, "%s was replaced by another writer right after this one", path.constData());
+                throw SampleTakenElsewhere(take->sample);
+            }
         }
     });
 }
@@ -83,8 +90,9 @@ void ShareStillWriter::endTake()
     try {
         m_worker.queue([take](const CancelToken&) { take->claim.release(); });
     } catch (const ShareNotAnswering&) {
-        // Left on the share; this bench takes it over at its next take.
-        qCWarning(lcShare, "The claim of sample %s is left on the share", qPrintable(take->sample));
+        // Released at the next take, once the server answers again.
+        qCWarning(lcShare, "The claim of sample %s stays on the share for now", qPrintable(take->sample));
+        m_unreleased.push_back(take);
     }
 }
 

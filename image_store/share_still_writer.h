@@ -40,6 +40,7 @@ private:
     ShareWorker& m_worker;
     std::vector<ShareWorker::Ticket> m_pending;
     std::shared_ptr<Take> m_take;
+    std::vector<std::shared_ptr<Take>> m_unreleased;
 };
 
 } // namespace image_store

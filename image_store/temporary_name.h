@@ -2,6 +2,7 @@
 
 // Shared by the program and the converter, which write into the same folders.
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -45,6 +46,17 @@ inline std::string temporaryNameOf(std::string_view path)
     temporary += benchName();
     temporary += TemporarySuffix;
     return temporary;
+}
+
+// Removes a temporary that is not to be put in place. Tried again when the
+// share fails it, so one fault does not leave it behind; false when it
+// is still there.
+inline bool removeTemporary(const char* path)
+{
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if (::unlink(path) == 0 || errno == ENOENT)
+            return true;
+    return false;
 }
 
 // How many characters a temporary's name has beyond its final name's.

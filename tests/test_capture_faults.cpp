@@ -93,6 +93,9 @@ private slots:
         const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
         const QByteArray real = QFile::encodeName(converter + ".real");
         QVERIFY(QFile::rename(converter, converter + ".real"));
+        // A JPEG that cannot be read is made again first.
+        using namespace std::chrono_literals;
+        f->conversionRetryDelays = { 100ms, 100ms };
         f->open();
         auto* history = f->child<QListWidget>("lst_Captured");
         const QByteArray failing[] = {
@@ -135,7 +138,10 @@ private slots:
         f->prompts.answers = { false };
         f->child<QPushButton>("cmd_capture")->click();
         QTRY_COMPARE(f->scans.handled(), 1);
-        QVERIFY2(told.startsWith("Colour JPEG of 00063000 failed") && !told.contains('/'), qPrintable(told));
+        // Whichever view failed last.
+        QVERIFY2(told.contains(QRegularExpression("^(Colour|Bottom) JPEG of 00063000 failed"))
+                && !told.contains('/'),
+            qPrintable(told));
 
         // A good take takes the mark back. The failing converters are done
         // first: a late one would write over the good take's JPEG.

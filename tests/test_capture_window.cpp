@@ -163,8 +163,9 @@ private slots:
             captureFailureText(image_store::ShareNotAnswering()),
             captureFailureText(image_store::StoreError("x")),
             captureFailureText(image_store::LaunchError("x")), captureFailureText(std::runtime_error("x")),
-            conversionFailureText("Color", "00012345"), conversionFailureText("Bottom", "00012345"),
-            "Images have been captured" };
+            captureFailureText(image_store::SampleTakenElsewhere("00012345")),
+            conversionFailureText("Color", "00012345") + " \u00b7 99 without JPEG",
+            conversionFailureText("Bottom", "00012345"), "Images have been captured \u00b7 99 without JPEG" };
         for (const QString& text : texts)
             QVERIFY2(metrics.horizontalAdvance(text) <= status->contentsRect().width(), qPrintable(text));
 
