@@ -71,8 +71,13 @@ QString Desktop::xdotool(const QStringList& args, bool mayFail) const
 
 QStringList Desktop::windows(const QString& title) const
 {
-    return xdotool({ "search", "--onlyvisible", "--name", pattern(title) }, true)
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QStringList search { "search", "--onlyvisible" };
+    if (m_pid != 0)
+        search << "--all"
+               << "--pid" << QString::number(m_pid);
+    // The pattern comes last.
+    search << "--name" << pattern(title);
+    return xdotool(search, true).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QStringList Desktop::visibleTitles() const
@@ -157,6 +162,15 @@ void Desktop::answer(const QString& title, bool yes) const
     QThread::msleep(ReadingMs);
     key(title, yes ? QStringLiteral("Return") : QStringLiteral("alt+n"));
     waitUntilGone(title);
+}
+
+void Desktop::keyToEach(const QStringList& windowIds, const QString& keys) const
+{
+    QStringList chain;
+    for (const QString& id : windowIds)
+        chain << "windowfocus"
+              << "--sync" << id << "key" << keys;
+    xdotool(chain);
 }
 
 void Desktop::doubleClick(const QString& title, QPoint at) const
@@ -257,7 +271,8 @@ void Share::reset()
     QFile::setPermissions(samplesFolder(),
         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
             | QFile::ReadOther | QFile::ExeOther);
-    static const QRegularExpression ours(QStringLiteral("^\\.?(CLR|BTM)_7\\d{7}_01\\.(bmp|jpg)"));
+    static const QRegularExpression ours(
+        QStringLiteral("^\\.?(CLR|BTM)_7\\d{7}_01\\.(bmp|jpg)|^\\.7\\d{7}\\.claim$"));
     for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
         if (ours.match(name).hasMatch())
             folder.remove(name);

@@ -41,6 +41,12 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs);
 // The X desktop as xdotool reaches it. Every call is bounded in time.
 class Desktop {
 public:
+    // A pid of 0 finds every program's windows; another only that process's.
+    explicit Desktop(qint64 pid = 0)
+        : m_pid(pid)
+    {
+    }
+
     // Ids of the visible windows whose title is exactly `title`.
     QStringList windows(const QString& title) const;
     // Titles of all visible windows, for messages.
@@ -65,6 +71,9 @@ public:
     void answer(const QString& title, bool yes) const;
     static constexpr unsigned long ReadingMs = 250;
     void doubleClick(const QString& title, QPoint at) const;
+    // The same keys to each of these windows, in one go: a few milliseconds
+    // apart, before any of them can open a window that takes the focus.
+    void keyToEach(const QStringList& windowIds, const QString& keys) const;
 
     QImage screenshot() const;
     // Where the window with that title is on the screen.
@@ -75,6 +84,7 @@ public:
 private:
     QString focus(const QString& title) const;
     QString xdotool(const QStringList& args, bool mayFail = false) const;
+    qint64 m_pid = 0;
 };
 
 // The installed program, started as its own process; killed if still running

@@ -24,12 +24,29 @@ inline void verifyTake(const QString& sample)
     }
 }
 
+// The same without waiting, as a yes or no: bitmaps and JPEGs there, whole,
+// each of its own camera.
+inline bool takeIsWhole(const QString& sample)
+{
+    for (const char* prefix : { "CLR_", "BTM_" }) {
+        const bool colour = QByteArray(prefix) == "CLR_";
+        const Bitmap bitmap = readBitmap(Share::file(prefix + sample + "_01.bmp"));
+        const QImage jpeg(Share::file(prefix + sample + "_01.jpg"), "JPEG");
+        if (!bitmap.isBmp || bitmap.bitsPerPixel != 24)
+            return false;
+        for (const QImage& image : { bitmap.image, jpeg })
+            if (colour ? !showsColourCamera(image) : !showsBottomCamera(image))
+                return false;
+    }
+    return true;
+}
+
 // Only final names in the sample folder once every converter is done: a
 // temporary file left then stays.
 inline void verifyNoStrayFiles()
 {
     QVERIFY(waitUntil([] { return processesMentioning(Share::samplesFolder()) == 0; }, 10000));
-    QCOMPARE(Share::strayFiles(), QStringList());
+    QVERIFY2(Share::strayFiles().isEmpty(), qPrintable(Share::strayFiles().join(' ')));
 }
 
 } // namespace e2e
