@@ -3,6 +3,7 @@
 #include "capture_window/artwork.h"
 #include "capture_window/failure_words.h"
 #include "capture_window/views.h"
+#include "capture_window/window_accessible.h"
 #include "capture_window/window_log.h"
 #include "scan_dialog/frm_wo.h"
 #include "scan_dialog/window_conventions.h"
@@ -83,8 +84,6 @@ void Form_ImageMaker::setUpAccessibleNames()
         { ui->LiveCam1, "Live camera picture" },
         { ui->cmd_wo, "Get sample number" },
         { ui->lst_Captured, "Images captured" },
-        { ui->Command2, "Images captured panel" },
-        { ui->Command3, "Images panel" },
         { ui->cmd_Redo, "Take the pictures of the shown sample again" },
         { ui->cmd_Delete, "Delete the JPEGs of the shown sample" },
         { ui->img_bttm, "Bottom picture" },
@@ -92,6 +91,11 @@ void Form_ImageMaker::setUpAccessibleNames()
     };
     for (const auto& [widget, name] : spoken)
         widget->setAccessibleName(QString::fromLatin1(name));
+    // The buttons drawn as the panels' raised edges do nothing: no focus,
+    // and nothing for a screen reader.
+    WindowAccessible::install();
+    for (QWidget* decoration : { ui->Command1, ui->Command2, ui->Command3 })
+        decoration->setProperty(WindowAccessible::DecorationProperty, true);
     ui->cmd_View->setAccessibleName(QStringLiteral("Show the bottom camera"));
 }
 

@@ -4,6 +4,7 @@
 
 #include "capture_window/artwork.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QSignalSpy>
 
@@ -151,6 +152,45 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(!f->window->isVisible());
         QVERIFY(!f->window->scanDialog().isLoaded());
+    }
+
+    // Tab goes round as the eye reads, from Close (focused at the start):
+    // the left column top to bottom, the history, Redo and Delete. The
+    // panels' decoration buttons take no focus, and a screen reader finds
+    // a frame named by the title and not them.
+    void keyboardAndScreenReader_followTheEye()
+    {
+        f->open();
+        f->prompts.answers = { false };
+        armWithoutCapture("00012345");
+        f->prompts.answers = { true, false };
+        f->child<QPushButton>("cmd_capture")->click();
+        QTRY_VERIFY(f->child("cmd_Redo")->isVisible());
+        f->child("cmd_Close")->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 9; ++i) {
+            visited << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(visited,
+            QStringList({ "cmd_Close", "LiveCam1", "cmd_wo", "cmd_View", "cmd_capture", "lst_Captured",
+                "cmd_Redo", "cmd_Delete", "cmd_Close" }));
+
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(f->window.get());
+        QCOMPARE(window->role(), QAccessible::Window);
+        QCOMPARE(window->text(QAccessible::Name), QString("Sample Image Capturing"));
+        QStringList children;
+        for (int i = 0; i < window->childCount(); ++i) {
+            QAccessibleInterface* child = window->child(i);
+            QCOMPARE(child->parent()->object(), f->window.get());
+            QCOMPARE(window->indexOfChild(child), i);
+            children << child->object()->objectName();
+        }
+        QVERIFY(children.contains("cmd_capture") && children.contains("Frame4"));
+        for (const char* decoration : { "Command1", "Command2", "Command3" }) {
+            QVERIFY(!children.contains(decoration));
+            QCOMPARE(f->child(decoration)->focusPolicy(), Qt::NoFocus);
+        }
     }
 
     // Read whole at the window's size, in its font: nothing cut.
