@@ -110,10 +110,14 @@ void Desktop::waitUntilGone(const QString& title, int timeoutMs) const
 QString Desktop::focus(const QString& title) const
 {
     const QString id = waitForWindow(title);
-    xdotool({ "windowfocus", "--sync", id });
-    if (xdotool({ "getwindowfocus" }) != id)
-        throw DriverError(QStringLiteral("could not focus \"") + title + QLatin1Char('"'));
-    return id;
+    // A window another program opens just then may take the focus: again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        xdotool({ "windowfocus", "--sync", id });
+        if (xdotool({ "getwindowfocus" }) == id)
+            return id;
+        QThread::msleep(50);
+    }
+    throw DriverError(QStringLiteral("could not focus \"") + title + QLatin1Char('"'));
 }
 
 void Desktop::key(const QString& title, const QString& keys) const

@@ -86,8 +86,11 @@ class TestBenchTwoBenches : public QObject, public BenchFixture {
         QTest::qWait(int(Desktop::ReadingMs));
         a.desk.keyToEach({ a.question, b.question }, "Return");
         bool recorded[2] = {};
-        int i = 0;
-        for (auto [bench, sample] : { std::pair { &a, sampleA }, std::pair { &b, sampleB } }) {
+        // Both settle first, so that no box opens while the other's is answered.
+        const std::pair<Bench*, QString> benches[] = { { &a, sampleA }, { &b, sampleB } };
+        bool told[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            auto [bench, sample] = benches[i];
             const QString failed = "Capture of " + sample + " failed";
             if (!waitUntil(
                     [&] {
@@ -98,14 +101,18 @@ class TestBenchTwoBenches : public QObject, public BenchFixture {
                 throw DriverError("neither recorded nor failed: " + sample + "; visible: "
                     + bench->desk.visibleTitles().join(", ") + "; " + bench->program->output().right(2000));
             recorded[i] = !bench->desk.windows(IncrementTitle).isEmpty();
+            // Told in a box, to be read whole.
+            told[i]
+                = !recorded[i] && waitUntil([&] { return !bench->desk.windows(ErrorTitle).isEmpty(); }, 5000);
+        }
+        for (int i = 0; i < 2; ++i) {
+            Bench* bench = benches[i].first;
             if (recorded[i]) {
                 bench->desk.answer(IncrementTitle, false);
                 bench->desk.waitForWindow(ScanTitle);
-            } else if (waitUntil([&] { return !bench->desk.windows(ErrorTitle).isEmpty(); }, 5000)) {
-                // Told in a box, to be read whole.
+            } else if (told[i]) {
                 bench->desk.answer(ErrorTitle, true);
             }
-            ++i;
         }
         return { recorded[0], recorded[1] };
     }
