@@ -50,7 +50,14 @@ void SampleClaim::take()
         UniqueFd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (fd) {
             struct stat info { };
-            m_held = ::fstat(fd.get(), &info) == 0;
+            if (::fstat(fd.get(), &info) != 0) {
+                // Ours, but it could not be told from another's later: it goes.
+                const int error = errno;
+                fd.reset();
+                removeTemporary(path.constData());
+                throw StoreError("Cannot claim " + path.toStdString() + ": " + std::strerror(error));
+            }
+            m_held = true;
             m_identity = FileIdentity::of(info);
             // The owner is for whoever finds it left; a claim without it
             // still works, so a failed write is not a failed capture.
