@@ -109,15 +109,24 @@ void Desktop::waitUntilGone(const QString& title, int timeoutMs) const
 
 QString Desktop::focus(const QString& title) const
 {
-    const QString id = waitForWindow(title);
-    // A window another program opens just then may take the focus: again.
+    // A window another program opens just then may take the focus, and the
+    // window found may be gone by the time it is focused (X reports
+    // BadWindow): look again.
+    QString failure;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        xdotool({ "windowfocus", "--sync", id });
-        if (xdotool({ "getwindowfocus" }) == id)
-            return id;
+        const QString id = waitForWindow(title);
+        try {
+            xdotool({ "windowfocus", "--sync", id });
+            if (xdotool({ "getwindowfocus" }) == id)
+                return id;
+            failure = QStringLiteral("another window has the focus");
+        } catch (const DriverError& error) {
+            failure = QString::fromUtf8(error.what());
+            qWarning("focusing \"%s\" again: %s", qPrintable(title), qPrintable(failure));
+        }
         QThread::msleep(50);
     }
-    throw DriverError(QStringLiteral("could not focus \"") + title + QLatin1Char('"'));
+    throw DriverError(QStringLiteral("could not focus \"") + title + QStringLiteral("\": ") + failure);
 }
 
 void Desktop::key(const QString& title, const QString& keys) const
