@@ -5,10 +5,6 @@
 
 #include <QApplication>
 
-namespace {
-constexpr int RecheckWhileModalMs = 100;
-}
-
 void Form_ImageMaker::Timer1_Timer()
 {
     Timer1->stop();
@@ -19,13 +15,10 @@ void Form_ImageMaker::runStartupCheckWhenIdle()
 {
     // A modal box or the scan dialog may already be open (the camera message,
     // or "Get Wo" used within the first second); the check waits for it.
-    if (QApplication::activeModalWidget()) {
-        QTimer::singleShot(
-            RecheckWhileModalMs, this, [this] { m_held.run([this] { runStartupCheckWhenIdle(); }); });
-        return;
-    }
-    if (isVisible())
-        guarded([this] { CheckSampleOnStartup(); });
+    m_held.whenNoBoxIsOpen([this] {
+        if (isVisible())
+            guarded([this] { CheckSampleOnStartup(); });
+    });
 }
 
 void Form_ImageMaker::CheckSampleOnStartup()
@@ -63,7 +56,7 @@ void Form_ImageMaker::getWoAction(bool showDialog)
 void Form_ImageMaker::openScanDialogLater()
 {
     // Once the handling that asks for it has finished.
-    m_held.later([this] {
+    m_held.whenNoBoxIsOpen([this] {
         if (isVisible())
             guarded([this] { getWoAction(true); });
     });
@@ -106,7 +99,7 @@ void Form_ImageMaker::typedScanEnded(bool byEnter)
     // A scan's Enter arms its number as the dialog's OK would; digits typed
     // by hand, or a refused scan, open the dialog to go on with.
     const bool show = !byEnter || dialog.refusedTooLong();
-    m_held.later([this, show] { guarded([this, show] { getWoAction(show); }); });
+    m_held.whenNoBoxIsOpen([this, show] { guarded([this, show] { getWoAction(show); }); });
 }
 
 void Form_ImageMaker::enterWaiting()

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
+#include <functional>
 #include <vector>
 
 class HeldCalls;
@@ -15,13 +17,15 @@ class QWidget;
 // order, to whatever takes keys then: the question the step went on to
 // open, or the window. A scan made meanwhile is never lost: a whole sample
 // number answers that question No and is armed instead, as any scan into a
-// question does.
+// question does. Only numbers are kept: an Enter, Space or letter pressed
+// before a question was on screen never answers it.
 class BusyInput final : public QObject {
     Q_OBJECT
 public:
     // `window` takes the keys when no question is open; `held` runs the
-    // replays after the step, never inside another wait.
-    BusyInput(QWidget& window, HeldCalls& held);
+    // replays after the step, never inside another wait; while
+    // `stepRunning` says so, keys wait for a question or the step's end.
+    BusyInput(QWidget& window, HeldCalls& held, std::function<bool()> stepRunning);
 
     void begin();
     void end();
@@ -38,10 +42,20 @@ private:
         bool autoRepeat;
         quint64 timestamp;
     };
+    static std::vector<Key> numbersOnly(const std::vector<Key>& keys);
+    void keepNumbers();
+    void stopFiltering();
+    void replayLater(int delayMs);
+    void replayNext();
     void replay(const Key& key);
 
     QWidget& m_window;
     HeldCalls& m_held;
+    std::function<bool()> m_stepRunning;
     int m_depth = 0;
     std::vector<Key> m_keys;
+    std::deque<Key> m_pending;
+    bool m_replayPending = false;
+    bool m_filtering = false;
+    bool m_replaying = false;
 };

@@ -10,6 +10,7 @@
 #include "ui_form_imagemaker.h"
 
 #include <QApplication>
+#include <QScopeGuard>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QListWidget>
@@ -459,13 +460,15 @@ bool Form_ImageMaker::scanKeyTyped(QObject* watched, const QKeyEvent& key, ScanD
     if (kind != ScanDetector::Kind::Digit)
         return false;
     // Until its end, or a pause, the scan goes on in the dialog's number.
-    m_scanDialog.dialog().digitTyped(key.text().at(0), m_scans.continuesBurst());
+    m_scanDialog.dialog().digitTyped(key.text().at(0));
     m_typedScanPause.start();
     return true;
 }
 
 void Form_ImageMaker::guarded(const std::function<void()>& handler)
 {
+    ++m_handling;
+    const auto handled = qScopeGuard([this] { --m_handling; });
     try {
         handler();
     } catch (const std::exception& error) {

@@ -150,7 +150,9 @@ private:
     ScanDialogAccess m_scanDialog;
     QTimer* Timer1 = nullptr;
     HeldCalls m_held;
-    BusyInput m_busyInput { *this, m_held };
+    // Window handling under way, a question's wait included.
+    int m_handling = 0;
+    BusyInput m_busyInput { *this, m_held, [this] { return m_handling > 0; } };
 
     QString CurrentView;
     CaptureSession m_session;

@@ -1,5 +1,12 @@
 #include "capture_window/held_calls.h"
 
+#include <QApplication>
+#include <QTimer>
+
+namespace {
+constexpr int RecheckWhileBoxOpenMs = 100;
+}
+
 void HeldCalls::run(std::function<void()> call)
 {
     if (holding())
@@ -12,6 +19,18 @@ void HeldCalls::later(std::function<void()> call)
 {
     QMetaObject::invokeMethod(
         this, [this, call = std::move(call)]() mutable { run(std::move(call)); }, Qt::QueuedConnection);
+}
+
+void HeldCalls::whenNoBoxIsOpen(std::function<void()> call)
+{
+    later([this, call = std::move(call)]() mutable {
+        if (!QApplication::activeModalWidget()) {
+            call();
+            return;
+        }
+        QTimer::singleShot(RecheckWhileBoxOpenMs, this,
+            [this, call = std::move(call)]() mutable { whenNoBoxIsOpen(std::move(call)); });
+    });
 }
 
 void HeldCalls::hold()

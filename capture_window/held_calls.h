@@ -17,6 +17,9 @@ public:
     void run(std::function<void()> call);
     // After the current handling, and never inside a wait.
     void later(std::function<void()> call);
+    // As later, and once no box or dialog is open: what starts arming must
+    // not run inside a question about another sample.
+    void whenNoBoxIsOpen(std::function<void()> call);
 
     void hold();
     void release();

@@ -72,6 +72,10 @@ private:
     {
         switch (kind) {
         case ScanDetector::Kind::Digit:
+            if (m_scans.burstLength() == 1)
+                m_burstStart = m_digits.size();
+            else if (m_scans.burstLength() == 2)
+                m_digits.remove(0, m_burstStart);
             m_digits += key.text();
             // A scanner with no suffix ends with a pause; a person's stray
             // digit waits for the Enter after it, which then answers nothing.
@@ -111,6 +115,7 @@ private:
     ScanDetector& m_scans;
     bool m_answerRequired = false;
     QString m_digits;
+    qsizetype m_burstStart = 0;
     QString m_scanned;
     QTimer m_pause;
 };

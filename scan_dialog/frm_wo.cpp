@@ -33,6 +33,13 @@ Frm_Wo::Frm_Wo(ScanDetector& scans, QWidget* owner)
 
     ui->cmd_Ok->installEventFilter(this);
     ui->cmd_Cancel->installEventFilter(this);
+    // A scanner set to send no suffix ends its number with a pause.
+    m_pause.setSingleShot(true);
+    m_pause.setInterval(ScanDetector::PauseMs);
+    connect(&m_pause, &QTimer::timeout, this, [this] {
+        if (isVisible() && !m_droppingScan && numberText().size() == SampleNumberLength)
+            cmd_Ok_Click();
+    });
     connect(ui->cmd_Ok, &QPushButton::clicked, this, &Frm_Wo::cmd_Ok_Click);
     connect(ui->cmd_Cancel, &QPushButton::clicked, this, &Frm_Wo::cmd_Cancel_Click);
     connect(ui->cmd_Exit, &QPushButton::clicked, this, &Frm_Wo::cmd_Exit_Click);
@@ -77,9 +84,14 @@ bool Frm_Wo::keyTyped(const QKeyEvent& key)
     case ScanDetector::Kind::Ignored:
         return true;
     case ScanDetector::Kind::Digit:
-        digitTyped(key.text().at(0), m_scans.continuesBurst());
+        digitTyped(key.text().at(0));
+        if (m_scans.scanning())
+            m_pause.start();
+        else
+            m_pause.stop();
         return false;
     case ScanDetector::Kind::End:
+        m_pause.stop();
         // The end of a refused scan must not accept an empty number.
         if (std::exchange(m_droppingScan, false))
             return true;
@@ -96,10 +108,20 @@ bool Frm_Wo::keyTyped(const QKeyEvent& key)
     return false;
 }
 
-void Frm_Wo::digitTyped(QChar digit, bool sameBurst)
+void Frm_Wo::digitTyped(QChar digit)
 {
-    if (!sameBurst)
+    if (!m_scans.continuesBurst())
         m_droppingScan = false;
+    // A scan that begins after digits typed by hand is a number of its
+    // own: those digits were a slip, and go.
+    if (m_scans.burstLength() == 1) {
+        m_burstStart = m_typedDigits;
+    } else if (m_scans.burstLength() == 2 && m_burstStart > 0 && m_typedDigits > m_burstStart) {
+        ui->txt_Wo->setText(numberText().mid(m_burstStart));
+        m_typedDigits -= m_burstStart;
+        m_burstStart = 0;
+        m_droppingScan = false;
+    }
     characterTyped(digit);
 }
 

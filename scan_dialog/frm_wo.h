@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QTimer>
 
 #include <memory>
 
@@ -27,9 +28,9 @@ public:
     QString numberText() const;
     void setNumberText(const QString& text);
 
-    // A digit typed while no dialog was open, which the capture window
-    // collects here; `sameBurst` when it came right after the one before.
-    void digitTyped(QChar digit, bool sameBurst);
+    // A digit typed, here or while no dialog was open (the capture window
+    // collects those here), just after the scan detector has seen it.
+    void digitTyped(QChar digit);
     // Whether a scan longer than a sample number was refused, keeping nothing.
     bool refusedTooLong() const;
 
@@ -54,6 +55,8 @@ private:
     std::unique_ptr<Ui::Frm_Wo> ui;
     ScanDetector& m_scans;
     int m_typedDigits = 0;
+    int m_burstStart = 0;
+    QTimer m_pause;
     // The rest of a scan found too long is dropped up to its end.
     bool m_droppingScan = false;
 };

@@ -92,7 +92,8 @@ ScanDetector::Kind ScanDetector::seeEnd(bool tab, qint64 at, bool scannerPace)
     // The rest of a suffix: a CR+LF's second Enter, an Enter after a Tab.
     if (m_scanEndedAt >= 0 && at >= 0 && at - m_scanEndedAt <= SuffixMs)
         return Kind::Ignored;
-    const bool scan = m_burstDigits > 1 && (scannerPace || tab);
+    // One digit and an Enter at a scanner's pace is a scan too, if a short one.
+    const bool scan = m_burstDigits > 0 && (scannerPace || (tab && m_burstDigits > 1));
     m_burstDigits = 0;
     m_prefixLeft = 0;
     m_scanEndedAt = scan ? at : -1;

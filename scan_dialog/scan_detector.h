@@ -41,6 +41,9 @@ public:
     // Whether digits are coming at a scanner's pace: a pause, not a person's
     // slowness, then ends them.
     bool scanning() const { return m_burstDigits > 1; }
+    // Digits in the burst so far: at 2, a scan has begun, and digits a
+    // person typed before it are no part of it.
+    int burstLength() const { return m_burstDigits; }
 
 private:
     bool isRepeat(const QKeyEvent& key) const;
