@@ -60,8 +60,9 @@ void BusyInput::keepNumbers()
 std::vector<BusyInput::Key> BusyInput::numbersOnly(const std::vector<Key>& keys)
 {
     // A number's digits, its prefix and the Enter or Tab that ends it are
-    // kept; any other key was pressed before the question it would answer
-    // was on screen, and must not answer it.
+    // kept, and the window's Alt+letter commands; any other key was pressed
+    // before the question it would answer was on screen, and must not
+    // answer it.
     std::vector<Key> kept;
     std::vector<int> down;
     int digits = 0;
@@ -86,6 +87,8 @@ std::vector<BusyInput::Key> BusyInput::numbersOnly(const std::vector<Key>& keys)
             continue;
         }
         const bool plain = !(key.modifiers & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier));
+        // A button's Alt+letter is a command for the window, not an answer.
+        const bool command = key.modifiers == Qt::AltModifier && key.key >= Qt::Key_A && key.key <= Qt::Key_Z;
         const bool digit = plain && key.text.size() == 1 && key.text.at(0).isDigit();
         const bool end
             = plain && (key.key == Qt::Key_Return || key.key == Qt::Key_Enter || key.key == Qt::Key_Tab);
@@ -104,6 +107,9 @@ std::vector<BusyInput::Key> BusyInput::numbersOnly(const std::vector<Key>& keys)
             lastDigitAt = key.timestamp;
             keep = true;
         } else if (end && digits > 0 && !key.autoRepeat) {
+            digits = 0;
+            keep = true;
+        } else if (command && !key.autoRepeat) {
             digits = 0;
             keep = true;
         } else {
@@ -188,6 +194,9 @@ bool BusyInput::eventFilter(QObject* watched, QEvent* event)
 
 void BusyInput::replay(const Key& key)
 {
+    // Meant for the window's buttons: never an answer to a question opened since.
+    if ((key.modifiers & Qt::AltModifier) && QApplication::activeModalWidget())
+        return;
     QWidget* target = QApplication::activeModalWidget();
     if (target && target->focusWidget())
         target = target->focusWidget();

@@ -87,6 +87,7 @@ class TestKeystrokeFuzz : public QObject {
     qint64 idleUntil = 0;
     Key last;
     qint64 delivered = 0;
+    QHash<qint64, Key> sentAt;
     QString personDigits;
     QSet<QString> whole, offered;
     QString failure;
@@ -130,6 +131,7 @@ class TestKeystrokeFuzz : public QObject {
         ++delivered;
         keyTime += key.gapMs;
         keyTime = std::max(keyTime, clock.elapsed());
+        sentAt.insert(keyTime, key);
         QWidget* to = target();
         if (!to)
             return;
@@ -150,6 +152,12 @@ class TestKeystrokeFuzz : public QObject {
     // Every button a key can press, and every question's number.
     bool eventFilter(QObject* watchedObject, QEvent* event) override
     {
+        // The key a click comes from, the program's replays of kept keys included.
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+            const auto stamp = qint64(static_cast<QKeyEvent*>(event)->timestamp());
+            if (const auto sent = sentAt.constFind(stamp); sent != sentAt.cend())
+                last = *sent;
+        }
         if (event->type() == QEvent::Show && watchedObject->isWidgetType()
             && static_cast<QWidget*>(watchedObject)->isWindow()) {
             auto* shown = static_cast<QWidget*>(watchedObject);
