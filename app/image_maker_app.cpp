@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QTimer>
 
 #include <csignal>
 
@@ -52,5 +53,9 @@ int runImageMaker(int argc, char** argv)
 
     Form_ImageMaker window(CaptureWindowServices { camera, store, prompts, scans });
     window.show();
+    // Said once, over the window, before the scan dialog opens.
+    if (const QString problem = camera.settingsProblem(); !problem.isEmpty())
+        QTimer::singleShot(
+            0, &window, [&window, &prompts, problem] { prompts.showMessage(&window, problem); });
     return application.exec();
 }

@@ -31,12 +31,18 @@ void CameraChoice::applySettings(const QString& settingsKey)
     std::array<CameraSetting, 2> settings {};
     if (!m_settingsFolders.isEmpty()) {
         const QString file = findSettingsFile(m_settingsFolders, settingsKey);
-        settings = readCameraSettings(file);
-        if (QFileInfo::exists(file))
-            qCInfo(lcCamera, "camera settings from %s", qPrintable(file));
-        else
-            qCInfo(
-                lcCamera, "no camera settings in %s", qPrintable(m_settingsFolders.join(QLatin1Char(':'))));
+        try {
+            settings = readCameraSettings(file);
+            if (QFileInfo::exists(file))
+                qCInfo(lcCamera, "camera settings from %s", qPrintable(file));
+            else
+                qCInfo(lcCamera, "no camera settings in %s",
+                    qPrintable(m_settingsFolders.join(QLatin1Char(':'))));
+        } catch (const SettingsError& error) {
+            // Told, never passed over: bottom and colour may swap without them.
+            qCWarning(lcCamera, "camera settings not used, cameras taken in port order: %s", error.what());
+            m_settingsProblem = error.operatorText();
+        }
     }
     for (std::size_t i = 0; i < 2; ++i) {
         ChosenCamera& camera = m_cameras[i];

@@ -51,6 +51,9 @@ public:
     void readSettingsFrom(const QStringList& folders) { m_settingsFolders = folders; }
     void choose(const QString& settingsKey, Changed changed);
     const ChosenCamera& operator[](int index) const { return m_cameras[static_cast<std::size_t>(index)]; }
+    // Why the settings file was not used, in the operator's words; empty
+    // when it was, or when there is none.
+    const QString& settingsProblem() const { return m_settingsProblem; }
 
 private:
     void applySettings(const QString& settingsKey);
@@ -60,6 +63,7 @@ private:
 
     std::array<ChosenCamera, 2> m_cameras;
     QStringList m_settingsFolders;
+    QString m_settingsProblem;
     std::unique_ptr<CameraDiscovery> m_discovery;
     Changed m_changed;
 };

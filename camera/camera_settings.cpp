@@ -1,11 +1,18 @@
 #include "camera/camera_settings.h"
 
 #include <QDir>
+#include <QFile>
+#include <QStringDecoder>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 
 #include <stdexcept>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace camera {
 
@@ -24,7 +31,103 @@ QString text(const QSettings& settings, const QString& key)
                                                       : value.toString().trimmed();
 }
 
+constexpr qint64 MaxSettingsBytes = 1 << 20;
+
+QString withoutQuotes(QString value)
+{
+    value = value.trimmed();
+    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+        value = value.mid(1, value.size() - 2).trimmed();
+    return value;
+}
+
+QString unreadable(int error)
+{
+    return error == EACCES || error == EPERM ? QStringLiteral("the program may not read it")
+                                             : QStringLiteral("it cannot be read");
+}
+
+// The file's text, read only if it is a regular file this process may read.
+// Opened without blocking and checked once open: a FIFO put in its place
+// never hangs the program.
+QByteArray readSettingsText(const QString& file)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        throw SettingsError(file, 0, unreadable(error), qt_error_string(error));
+    }
+    QFile in;
+    in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    struct stat status { };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+        throw SettingsError(file, 0, QStringLiteral("it is not a regular file"));
+    if (status.st_size > MaxSettingsBytes)
+        throw SettingsError(file, 0, QStringLiteral("it is too large to be a settings file"));
+    const QByteArray text = in.read(MaxSettingsBytes);
+    if (in.error() != QFileDevice::NoError)
+        throw SettingsError(file, 0, QStringLiteral("it cannot be read"), in.errorString());
+    return text;
+}
+
+// The INI structure QSettings would pass over in silence, line by line.
+void checkSettingsText(const QString& file, const QByteArray& bytes)
+{
+    QString group;
+    int number = 0;
+    for (const QByteArray& raw : bytes.split('\n')) {
+        ++number;
+        if (raw.contains('\0'))
+            throw SettingsError(file, number, QStringLiteral("it is not text"));
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString line = QString(utf8(raw)).trimmed();
+        if (utf8.hasError())
+            throw SettingsError(file, number, QStringLiteral("it is not text"));
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            if (!line.endsWith(QLatin1Char(']')))
+                throw SettingsError(file, number, QStringLiteral("the section name has no closing ]"));
+            group = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            throw SettingsError(file, number, QStringLiteral("it is not a \"key=value\" line"));
+        const QString key = line.left(equals).trimmed();
+        if (key != QLatin1String("warmup_frames") || !group.startsWith(QLatin1String("camera")))
+            continue;
+        // A comment after an unquoted value is no part of it.
+        QString value = line.mid(equals + 1);
+        if (!value.trimmed().startsWith(QLatin1Char('"')))
+            value = value.section(QLatin1Char(';'), 0, 0);
+        bool ok = false;
+        const int frames = withoutQuotes(value).toInt(&ok);
+        if (!ok || frames < 0 || frames > MaxWarmupFrames)
+            throw SettingsError(file, number,
+                QStringLiteral("warmup_frames must be a whole number from 0 to %1").arg(MaxWarmupFrames));
+    }
+}
+
 } // namespace
+
+SettingsError::SettingsError(const QString& file, int line, const QString& reason, const QString& detail)
+    : std::runtime_error(
+        (file + (line > 0 ? QStringLiteral(" line %1").arg(line) : QString()) + QStringLiteral(": ") + reason
+            + (detail.isEmpty() ? QString() : QStringLiteral(" (") + detail + ')'))
+            .toStdString())
+    , m_file(file)
+    , m_line(line)
+    , m_reason(reason)
+{
+}
+
+QString SettingsError::operatorText() const
+{
+    const QString where = m_line > 0 ? QStringLiteral("line %1: ").arg(m_line) : QString();
+    return QStringLiteral("Camera settings in ") + m_file + QStringLiteral(" cannot be used: ") + where
+        + m_reason + QStringLiteral("; the cameras were taken in port order");
+}
 
 QString settingsFile(const QString& folder, const QString& settingsKey)
 {
@@ -58,8 +161,10 @@ QString findSettingsFile(const QStringList& folders, const QString& settingsKey)
 std::array<CameraSetting, 2> readCameraSettings(const QString& file)
 {
     std::array<CameraSetting, 2> result;
-    if (!QFileInfo::exists(file))
+    struct stat status { };
+    if (::lstat(QFile::encodeName(file).constData(), &status) != 0 && errno == ENOENT)
         return result;
+    checkSettingsText(file, readSettingsText(file));
     QSettings settings(file, QSettings::IniFormat);
     for (int index = 0; index < 2; ++index) {
         settings.beginGroup(groupOf(index));

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <array>
+#include <stdexcept>
 
 namespace camera {
 
@@ -36,7 +37,31 @@ QStringList systemSettingsFolders();
 // where none does, where the first would hold it.
 QString findSettingsFile(const QStringList& folders, const QString& settingsKey);
 
-// Missing file or keys give empty settings.
+// A settings file that is there but cannot be used: unreadable, not a
+// regular file, not an INI file, or a value out of range.
+class SettingsError : public std::runtime_error {
+public:
+    // `detail` (the system's words) goes to the log only.
+    SettingsError(const QString& file, int line, const QString& reason, const QString& detail = {});
+    const QString& file() const { return m_file; }
+    // 0 when the fault is the file's, not a line's.
+    int line() const { return m_line; }
+    const QString& reason() const { return m_reason; }
+    // What the operator and the administrator read.
+    QString operatorText() const;
+
+private:
+    QString m_file;
+    int m_line;
+    QString m_reason;
+};
+
+// warmup_frames is at most this: a minute of frames at 30 fps.
+inline constexpr int MaxWarmupFrames = 1800;
+
+// A missing file or missing keys give empty settings. Throws SettingsError
+// for a file that is there but cannot be used; a FIFO or a device is never
+// opened.
 std::array<CameraSetting, 2> readCameraSettings(const QString& file);
 // Replaces camera `index`'s settings, keeping the other's. Throws
 // std::runtime_error when the file cannot be written.

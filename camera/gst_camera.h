@@ -55,6 +55,8 @@ public:
     // settings (/etc/xdg) that holds them; without any, only the sources
     // given are used.
     void readSettingsFrom(const QStringList& folders) { m_choice.readSettingsFrom(folders); }
+    // Once the control has started: why its settings file was not used.
+    const QString& settingsProblem() const { return m_choice.settingsProblem(); }
 
     void attachView(LiveView* view) override;
 

@@ -10,8 +10,11 @@
 #include "plugged_cameras.h"
 #include "test_support.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using namespace camera;
 
@@ -101,6 +104,59 @@ private slots:
         QCOMPARE(read[1].format, color.format); // commas survive the INI format
         QCOMPARE(read[1].controls, color.controls);
         QCOMPARE(read[1].warmupFrames, 5);
+    }
+
+    void brokenSettings_areRefusedAloud_atTheirLine_andAFifoIsNeverOpened()
+    {
+        // The line refused at, -1 when none is, or -2 for another reason.
+        const auto refusal = [&](const QString& reason) -> std::pair<int, QString> {
+            try {
+                readCameraSettings(settingsFile());
+            } catch (const SettingsError& error) {
+                if (!error.reason().contains(reason))
+                    return { -2, error.reason() };
+                return { error.line(), error.operatorText() };
+            }
+            return { -1, QString() };
+        };
+        const auto write = [&](const QByteArray& text) {
+            QFile::remove(settingsFile());
+            QDir().mkpath(QFileInfo(settingsFile()).path());
+            QFile file(settingsFile());
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        };
+        const std::pair<QByteArray, int> broken[] = { { QByteArray("[camera0]\nsource=a\0b\n", 21), 2 },
+            { "[camera0]\nsource=\xff\xfe\n", 2 },
+            { "[camera0]\nidentity=TEST-A\n[camera1\nidentity=TEST-B\n", 3 },
+            { "[camera0]\nidentity=TEST-A\nTEST-B\n", 3 }, { "[camera1]\nwarmup_frames=-5\n", 2 },
+            { "[camera1]\nwarmup_frames=abc ; a comment\n", 2 }, { "[camera1]\nwarmup_frames=99999\n", 2 } };
+        for (const auto& [text, line] : broken) {
+            write(text);
+            const auto [at, words] = refusal(QString());
+            QVERIFY2(at == line, qPrintable(QString::fromLatin1(text) + words));
+            QVERIFY(words.startsWith("Camera settings in " + settingsFile() + " cannot be used: line "));
+            QVERIFY(words.endsWith("; the cameras were taken in port order"));
+        }
+        write("[camera0]\nsource=\"videotestsrc pattern=ball ; # kept\"\nwarmup_frames=7 ; seven\n");
+        QCOMPARE(readCameraSettings(settingsFile())[0].source, QString("videotestsrc pattern=ball ; # kept"));
+        QCOMPARE(readCameraSettings(settingsFile())[0].warmupFrames, 7);
+
+        // Not a file: read, a FIFO would hang the program before any window.
+        QFile::remove(settingsFile());
+        QVERIFY(QDir().mkpath(settingsFile()));
+        QCOMPARE(refusal("not a regular file").first, 0);
+        QDir().rmdir(settingsFile());
+        QCOMPARE(::mkfifo(QFile::encodeName(settingsFile()).constData(), 0644), 0);
+        QCOMPARE(refusal("not a regular file").first, 0);
+
+        // Told once, and the cameras are taken in port order.
+        plugged_cameras::plugIn(PortB, "TEST-B", "blue", 3);
+        plugged_cameras::plugIn(PortA, "TEST-A", "red", 2);
+        std::int32_t status = 0;
+        auto gst = started(status);
+        QVERIFY(gst->settingsProblem().contains("it is not a regular file"));
+        QVERIFY(selectedShow(*gst, Qt::red, Qt::blue));
+        QFile::remove(settingsFile());
     }
 
     void noSettings_takesTheCamerasInPortOrder_andListsTheirFormats()

@@ -89,6 +89,16 @@ private slots:
         QVERIFY(out.startsWith("usage: imagemaker-cameras"));
         QCOMPARE(run({ "list", "--format", "image/jpeg" }), 2);
         QCOMPARE(run({ "show", "extra" }), 2);
+        // A file the program would not use is said to be so.
+        QFile broken(camera::settingsFile(settings.path(), camera::ControlSettingsKey));
+        const QByteArray kept = broken.open(QIODevice::ReadOnly) ? broken.readAll() : QByteArray();
+        broken.close();
+        QVERIFY(broken.open(QIODevice::Append) && broken.write("[camera1\n") > 0);
+        broken.close();
+        QCOMPARE(run({ "show" }), 1);
+        QVERIFY2(
+            out.contains("cannot be used: line ") && out.contains("taken in port order"), qPrintable(out));
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(kept) == kept.size());
     }
 
     void options_standAnywhere_inBothForms_andTheVersionIsTold()

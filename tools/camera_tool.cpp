@@ -67,7 +67,13 @@ int list(QTextStream& out)
 int show(const QString& file, QTextStream& out)
 {
     out << "Settings file: " << file << "\n";
-    const auto settings = camera::readCameraSettings(file);
+    std::array<camera::CameraSetting, 2> settings;
+    try {
+        settings = camera::readCameraSettings(file);
+    } catch (const camera::SettingsError& error) {
+        out << error.operatorText() << "\n";
+        return 1;
+    }
     for (int index = 0; index < 2; ++index) {
         const camera::CameraSetting& s = settings[static_cast<size_t>(index)];
         out << (index == 0 ? "bottom (0): " : "color (1):  ");
