@@ -66,8 +66,17 @@ void SampleClaim::take()
                     lcShare, "Cannot write the owner into %s: %s", path.constData(), std::strerror(errno));
             return;
         }
-        if (errno != EEXIST)
-            throw StoreError("Cannot claim " + path.toStdString() + ": " + std::strerror(errno));
+        if (errno != EEXIST) {
+            const int error = errno;
+            // The server may have made the file and then failed what the
+            // kernel asked after it. An empty claim there now is that one:
+            // another bench's was not there (no EEXIST), and a bench that
+            // makes one writes its owner into it at once.
+            struct stat info { };
+            if (::lstat(path.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+                removeTemporary(path.constData());
+            throw StoreError("Cannot claim " + path.toStdString() + ": " + std::strerror(error));
+        }
         if (!stale())
             break;
         qCInfo(lcShare, "Taking over the claim %s left by %s", path.constData(), readOwner(path).constData());
