@@ -127,7 +127,7 @@ std::vector<BusyInput::Key> BusyInput::numbersOnly(const std::vector<Key>& keys)
 
 void BusyInput::replayLater(int delayMs)
 {
-    if (m_replayPending || m_pending.empty())
+    if (m_replayPending || (m_pending.empty() && !m_filtering))
         return;
     m_replayPending = true;
     QTimer::singleShot(delayMs, this, [this] {
@@ -149,17 +149,18 @@ void BusyInput::replayNext()
         }
         const Key key = m_pending.front();
         m_pending.pop_front();
-        m_replaying = true;
+        // One at a time, the next once this one is handled: if it opens a
+        // question, the next goes to that question.
+        replayLater(0);
+        ++m_replaying;
         replay(key);
-        m_replaying = false;
+        --m_replaying;
+        return;
     }
     if (m_depth > 0)
         return; // a wait began; its end goes on from here
     // Keys typed while the kept ones were replayed come after them.
-    if (m_pending.empty())
-        keepNumbers();
-    // One at a time: a key that answers a question closes it before the
-    // next key looks for where to go.
+    keepNumbers();
     if (m_pending.empty())
         stopFiltering();
     else
@@ -168,7 +169,7 @@ void BusyInput::replayNext()
 
 bool BusyInput::eventFilter(QObject* watched, QEvent* event)
 {
-    if (m_replaying)
+    if (m_replaying > 0)
         return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::KeyPress:

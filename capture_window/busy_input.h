@@ -57,5 +57,5 @@ private:
     std::deque<Key> m_pending;
     bool m_replayPending = false;
     bool m_filtering = false;
-    bool m_replaying = false;
+    int m_replaying = 0; // replays on the stack: one may open a question
 };
