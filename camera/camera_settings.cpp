@@ -2,11 +2,12 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStringDecoder>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStringDecoder>
 #include <QStringList>
 
+#include <optional>
 #include <stdexcept>
 
 #include <cerrno>
@@ -47,14 +48,16 @@ QString unreadable(int error)
                                              : QStringLiteral("it cannot be read");
 }
 
-// The file's text, read only if it is a regular file this process may read.
-// Opened without blocking and checked once open: a FIFO put in its place
-// never hangs the program.
-QByteArray readSettingsText(const QString& file)
+// The file's text, read only if it is a regular file this process may read;
+// nothing when there is no file. Opened without blocking and checked once
+// open: a FIFO never hangs the program.
+std::optional<QByteArray> readSettingsText(const QString& file)
 {
     const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
+        if (error == ENOENT)
+            return std::nullopt;
         throw SettingsError(file, 0, unreadable(error), qt_error_string(error));
     }
     QFile in;
@@ -161,10 +164,10 @@ QString findSettingsFile(const QStringList& folders, const QString& settingsKey)
 std::array<CameraSetting, 2> readCameraSettings(const QString& file)
 {
     std::array<CameraSetting, 2> result;
-    struct stat status { };
-    if (::lstat(QFile::encodeName(file).constData(), &status) != 0 && errno == ENOENT)
+    const std::optional<QByteArray> contents = readSettingsText(file);
+    if (!contents)
         return result;
-    checkSettingsText(file, readSettingsText(file));
+    checkSettingsText(file, *contents);
     QSettings settings(file, QSettings::IniFormat);
     for (int index = 0; index < 2; ++index) {
         settings.beginGroup(groupOf(index));

@@ -96,8 +96,8 @@ std::vector<BusyInput::Key> BusyInput::numbersOnly(const std::vector<Key>& keys)
         if (prefixLeft > 0 && plain && !key.text.isEmpty()) {
             --prefixLeft;
             keep = true;
-        } else if (plain && key.text == QLatin1String("]") && digits == 0) {
-            prefixLeft = 2;
+        } else if (plain && ScanDetector::startsPrefix(key.text) && digits == 0) {
+            prefixLeft = ScanDetector::PrefixLength - 1;
             keep = true;
         } else if (digit) {
             const bool scannerPace = digits > 0 && key.timestamp != 0

@@ -10,13 +10,13 @@
 #include "ui_form_imagemaker.h"
 
 #include <QApplication>
-#include <QScopeGuard>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPixmap>
 #include <QStyle>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QSet>
 
 namespace {

@@ -20,9 +20,6 @@ bool isPressKey(int key)
     return isEnter(key) || key == Qt::Key_Space || key == Qt::Key_Tab;
 }
 
-// "]" and two characters: the AIM symbology identifier some scanners send first.
-constexpr int PrefixLength = 3;
-
 } // namespace
 
 bool ScanDetector::isRepeat(const QKeyEvent& key) const
@@ -72,7 +69,7 @@ ScanDetector::Kind ScanDetector::see(const QKeyEvent& key)
         return m_lastKind = Kind::Ignored;
     }
     m_prefixLeft = 0;
-    if (text == QLatin1String("]") && m_burstDigits == 0) {
+    if (startsPrefix(text) && m_burstDigits == 0) {
         m_prefixLeft = PrefixLength - 1;
         return m_lastKind = Kind::Ignored;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 class QKeyEvent;
@@ -24,6 +25,10 @@ public:
     static constexpr int PauseMs = 300;
     // An Enter or Tab this soon after a scan's end is the rest of its suffix.
     static constexpr int SuffixMs = 150;
+    // The AIM symbology identifier some scanners send first: "]" and two
+    // characters.
+    static constexpr int PrefixLength = 3;
+    static bool startsPrefix(const QString& text) { return text == QLatin1String("]"); }
 
     enum class Kind {
         Digit, // one digit, typed or scanned

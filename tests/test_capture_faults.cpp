@@ -11,35 +11,6 @@
 
 #include <unistd.h>
 
-namespace {
-
-// Passes every call on to the real camera; once the first still of a capture
-// is saved, the bottom camera is pulled out.
-class PullBottomAfterFirstStill final : public camera::CameraDispatch {
-public:
-    explicit PullBottomAfterFirstStill(camera::GstCamera& real)
-        : m_real(real)
-    {
-    }
-    camera::Result invoke(
-        std::int32_t dispid, camera::DispatchKind kind, std::vector<camera::Argument>& args) override
-    {
-        camera::Result result = m_real.invoke(dispid, kind, args);
-        if (armed && dispid == camera::operation::SaveStill.dispid) {
-            armed = false;
-            camera_socket::unplug(0);
-        }
-        return result;
-    }
-    void attachView(camera::LiveView* view) override { m_real.attachView(view); }
-    bool armed = false;
-
-private:
-    camera::GstCamera& m_real;
-};
-
-} // namespace
-
 class TestCaptureFaults : public QObject {
     Q_OBJECT
     std::unique_ptr<WindowFixture> f;
@@ -238,7 +209,12 @@ private slots:
 
     void cameraLostBetweenStills_failsTheCapture_keepsTheEarlierBottom_thenWorksAgain()
     {
-        PullBottomAfterFirstStill faulty(f->camera);
+        // Once armed, the bottom camera is pulled out after the first still.
+        bool pullAfterNextStill = false;
+        StillWatch faulty(f->camera, {}, [&](const QString&) {
+            if (std::exchange(pullAfterNextStill, false))
+                camera_socket::unplug(0);
+        });
         f->dispatch = &faulty;
         f->open();
         arm("00061000");
@@ -248,7 +224,7 @@ private slots:
         const QByteArray earlierBottom = fileContents(f->sampleFile("BTM_00061000_01.bmp"));
 
         arm("00061000");
-        faulty.armed = true;
+        pullAfterNextStill = true;
         f->prompts.log.clear();
         capture();
         verifyWaitingAfterFailure(1);

@@ -48,34 +48,12 @@ Key pause(qint64 ms)
     return { 0, Qt::NoModifier, QString(), true, ms };
 }
 
-// Passes every call on; tells of each still about to be saved.
-class WatchedCamera final : public camera::CameraDispatch {
-public:
-    WatchedCamera(camera::CameraDispatch& real, std::function<void(const QString&)> saving)
-        : m_real(real)
-        , m_saving(std::move(saving))
-    {
-    }
-    camera::Result invoke(
-        std::int32_t dispid, camera::DispatchKind kind, std::vector<camera::Argument>& args) override
-    {
-        if (dispid == camera::operation::SaveStill.dispid)
-            m_saving(camera::ArgumentReader(camera::operation::SaveStill, args).stringRefAt(2));
-        return m_real.invoke(dispid, kind, args);
-    }
-    void attachView(camera::LiveView* view) override { m_real.attachView(view); }
-
-private:
-    camera::CameraDispatch& m_real;
-    std::function<void(const QString&)> m_saving;
-};
-
 } // namespace
 
 class TestKeystrokeFuzz : public QObject {
     Q_OBJECT
     std::unique_ptr<WindowFixture> f;
-    std::unique_ptr<WatchedCamera> watched;
+    std::unique_ptr<StillWatch> watched;
     std::unique_ptr<MessageBoxPrompts> boxes;
     std::unique_ptr<Form_ImageMaker> window;
     QRandomGenerator random;
@@ -443,7 +421,7 @@ private slots:
     void init()
     {
         f = std::make_unique<WindowFixture>();
-        watched = std::make_unique<WatchedCamera>(f->camera, [this](const QString& path) { saving(path); });
+        watched = std::make_unique<StillWatch>(f->camera, [this](const QString& path) { saving(path); });
         boxes = std::make_unique<MessageBoxPrompts>(f->scanDetector);
         seed = qEnvironmentVariableIsSet("IMAGEMAKER_FUZZ_SEED")
             ? quint32(qEnvironmentVariableIntValue("IMAGEMAKER_FUZZ_SEED"))

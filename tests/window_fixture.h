@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <functional>
+
 // Records each command line and hands it on to the real launcher.
 class RecordingLauncher final : public image_store::ProcessLauncher {
 public:
@@ -32,6 +34,38 @@ public:
 
 private:
     image_store::SpawnLauncher m_real;
+};
+
+// Passes every call on to the real camera; tells of each still just before
+// and just after it is saved.
+class StillWatch final : public camera::CameraDispatch {
+public:
+    using Hook = std::function<void(const QString& path)>;
+    StillWatch(camera::CameraDispatch& real, Hook before, Hook after = {})
+        : m_real(real)
+        , m_before(std::move(before))
+        , m_after(std::move(after))
+    {
+    }
+    camera::Result invoke(
+        std::int32_t dispid, camera::DispatchKind kind, std::vector<camera::Argument>& args) override
+    {
+        if (dispid != camera::operation::SaveStill.dispid)
+            return m_real.invoke(dispid, kind, args);
+        const QString path = camera::ArgumentReader(camera::operation::SaveStill, args).stringRefAt(2);
+        if (m_before)
+            m_before(path);
+        camera::Result result = m_real.invoke(dispid, kind, args);
+        if (m_after)
+            m_after(path);
+        return result;
+    }
+    void attachView(camera::LiveView* view) override { m_real.attachView(view); }
+
+private:
+    camera::CameraDispatch& m_real;
+    Hook m_before;
+    Hook m_after;
 };
 
 inline std::string solidSource(const char* pattern)
