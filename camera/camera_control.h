@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string_view>
 #include <variant>
@@ -61,6 +62,14 @@ public:
     virtual Result invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments) = 0;
     // The widget in the main window that shows the live camera.
     virtual void attachView(LiveView* view) = 0;
+    // Told around each wait for a camera, while the event loop runs: what
+    // runs in between runs inside the caller's step, and the operator's
+    // input is then the observer's to hold.
+    virtual void observeWaits(std::function<void()> started, std::function<void()> ended)
+    {
+        Q_UNUSED(started);
+        Q_UNUSED(ended);
+    }
 };
 
 // Typed calls over a dispatch boundary, under the control's names.
@@ -80,6 +89,10 @@ public:
     void SaveStill(std::int32_t compression, std::int32_t bitsPerPixel, QString& path, const QString& note);
 
     void attachView(LiveView* view) { m_dispatch.attachView(view); }
+    void observeWaits(std::function<void()> started, std::function<void()> ended)
+    {
+        m_dispatch.observeWaits(std::move(started), std::move(ended));
+    }
 
 private:
     Result call(const Operation& op, std::vector<Argument> arguments);

@@ -91,6 +91,12 @@ QStringList FoundCamera::formats() const
     return result;
 }
 
+std::vector<CameraMode> FoundCamera::modes() const
+{
+    const gst::CapsHandle caps(gst_device_get_caps(device.get()));
+    return modesOf(caps.get());
+}
+
 CameraDiscovery::CameraDiscovery() = default;
 
 CameraDiscovery::~CameraDiscovery() = default;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "camera/mode_policy.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -29,6 +31,8 @@ struct FoundCamera {
     QString identity() const;
     // "image/jpeg 1280x720", one per format and size it offers.
     QStringList formats() const;
+    // The modes it offers that can be decoded here.
+    std::vector<CameraMode> modes() const;
 };
 
 // Watches the video capture devices: lists them in a stable order (by USB

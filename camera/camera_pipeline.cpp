@@ -4,7 +4,6 @@
 
 #include <gst/app/gstappsink.h>
 
-#include <condition_variable>
 #include <mutex>
 
 namespace camera {
@@ -13,19 +12,32 @@ namespace {
 using Clock = std::chrono::steady_clock;
 // A frame older than this does not count as the camera delivering frames.
 constexpr auto FreshWindow = std::chrono::milliseconds(500);
+
+// A UVC camera whose stream does not fit beside the others on its USB bus
+// fails at stream-on with ENOSPC; v4l2src reports that as memory it could
+// not allocate for its buffer pool.
+bool refusedBandwidth(const std::string& message, const std::string& detail)
+{
+    for (const char* sign : { "Failed to allocate required memory", "Buffer pool activation failed",
+             "No space left on device", "error -28" })
+        if (message.find(sign) != std::string::npos || detail.find(sign) != std::string::npos)
+            return true;
+    return false;
+}
 } // namespace
 
 // Shared with the streaming thread and the bus's sync handler.
 struct CameraPipeline::Slot {
     int index = 0;
     std::function<void()> frameArrived;
+    std::function<void()> failedNow;
     mutable std::mutex mutex;
-    std::condition_variable changed;
     gst::SampleHandle latest;
     std::uint64_t sequence = 0;
     Clock::time_point arrivedAt;
     int warmupLeft = 0;
     bool failed = false;
+    bool bandwidth = false;
     std::string failure;
 
     void fail(const std::string& why, const std::string& detail)
@@ -36,12 +48,15 @@ struct CameraPipeline::Slot {
             if (!failed) {
                 failed = first = true;
                 failure = why;
+                bandwidth = refusedBandwidth(why, detail);
             }
         }
-        if (first)
-            qCWarning(lcCamera, "%s failed: %s%s", cameraName(index).c_str(), why.c_str(),
-                detail.empty() ? "" : (" (" + detail + ")").c_str());
-        changed.notify_all();
+        if (!first)
+            return;
+        qCWarning(lcCamera, "%s failed: %s%s", cameraName(index).c_str(), why.c_str(),
+            detail.empty() ? "" : (" (" + detail + ")").c_str());
+        if (failedNow)
+            failedNow();
     }
 };
 
@@ -63,7 +78,6 @@ struct PipelineCallbacks {
             ++slot->sequence;
             slot->arrivedAt = Clock::now();
         }
-        slot->changed.notify_all();
         slot->frameArrived();
         return GST_FLOW_OK;
     }
@@ -85,12 +99,13 @@ struct PipelineCallbacks {
     }
 };
 
-CameraPipeline::CameraPipeline(int index, std::function<void()> frameArrived)
+CameraPipeline::CameraPipeline(int index, std::function<void()> frameArrived, std::function<void()> failed)
     : m_index(index)
     , m_slot(std::make_unique<Slot>())
 {
     m_slot->index = index;
     m_slot->frameArrived = std::move(frameArrived);
+    m_slot->failedNow = std::move(failed);
 }
 
 // The streaming thread must be gone before the slot it writes to.
@@ -143,6 +158,7 @@ void CameraPipeline::clearFailure()
 {
     std::lock_guard lock(m_slot->mutex);
     m_slot->failed = false;
+    m_slot->bandwidth = false;
     m_slot->failure.clear();
 }
 
@@ -158,31 +174,28 @@ std::string CameraPipeline::failure() const
     return m_slot->failure;
 }
 
-bool CameraPipeline::waitUntilDelivering(std::chrono::milliseconds bound)
+bool CameraPipeline::failedForBandwidth() const
 {
-    Slot& slot = *m_slot;
-    std::unique_lock lock(slot.mutex);
-    const auto delivering
-        = [&] { return slot.failed || (slot.latest && Clock::now() - slot.arrivedAt < FreshWindow); };
-    const auto deadline = Clock::now() + bound;
-    while (!delivering()) {
-        if (slot.changed.wait_until(lock, deadline) == std::cv_status::timeout && !delivering())
-            return false;
-    }
-    return !slot.failed;
+    std::lock_guard lock(m_slot->mutex);
+    return m_slot->failed && m_slot->bandwidth;
 }
 
-CameraPipeline::Awaited CameraPipeline::nextFrame(std::chrono::milliseconds bound)
+bool CameraPipeline::delivering() const
 {
-    Slot& slot = *m_slot;
-    std::unique_lock lock(slot.mutex);
-    const std::uint64_t before = slot.sequence;
-    slot.changed.wait_for(lock, bound, [&] { return slot.failed || slot.sequence > before; });
-    if (slot.failed)
-        return { nullptr, true };
-    if (slot.sequence == before)
-        return {};
-    return { gst::refSample(slot.latest), false };
+    std::lock_guard lock(m_slot->mutex);
+    return m_pipeline && !m_slot->failed && m_slot->latest && Clock::now() - m_slot->arrivedAt < FreshWindow;
+}
+
+std::uint64_t CameraPipeline::framesKept() const
+{
+    std::lock_guard lock(m_slot->mutex);
+    return m_slot->sequence;
+}
+
+gst::SampleHandle CameraPipeline::frameAfter(std::uint64_t count) const
+{
+    std::lock_guard lock(m_slot->mutex);
+    return m_slot->sequence > count ? gst::refSample(m_slot->latest) : nullptr;
 }
 
 gst::SampleHandle CameraPipeline::latest() const

@@ -14,14 +14,15 @@ struct PipelineCallbacks;
 // One camera's running pipeline, which ends in an appsink named SinkName
 // that keeps only the latest frame. The streaming thread puts each frame in
 // one slot and never blocks; the first failure since the last start is
-// recorded and logged. Start, stop and the waits belong to the
-// user-interface thread.
+// recorded and logged. Start and stop belong to the user-interface thread;
+// whoever waits for it is woken by the callbacks.
 class CameraPipeline {
 public:
     static constexpr const char* SinkName = "imagemaker_sink";
 
-    // `frameArrived` runs on a streaming thread after each frame kept.
-    CameraPipeline(int index, std::function<void()> frameArrived);
+    // `frameArrived` runs on a streaming thread after each frame kept,
+    // `failed` on any thread after the first failure since the last start.
+    CameraPipeline(int index, std::function<void()> frameArrived, std::function<void()> failed);
     ~CameraPipeline();
     CameraPipeline(const CameraPipeline&) = delete;
     CameraPipeline& operator=(const CameraPipeline&) = delete;
@@ -38,16 +39,15 @@ public:
     bool running() const { return m_pipeline != nullptr; }
     bool healthy() const;
     std::string failure() const;
+    // The failure was the USB bus refusing the bandwidth of another stream.
+    bool failedForBandwidth() const;
 
-    // Waits up to `bound` until it delivers frames; false when it failed or
-    // sent none fresh.
-    bool waitUntilDelivering(std::chrono::milliseconds bound);
-    struct Awaited {
-        gst::SampleHandle frame; // null: failed, or nothing came
-        bool failed = false;
-    };
-    // The first frame that arrives after this call, up to `bound`.
-    Awaited nextFrame(std::chrono::milliseconds bound);
+    // It has sent a frame lately and not failed since.
+    bool delivering() const;
+    // How many frames it has kept so far; goes up by one with each.
+    std::uint64_t framesKept() const;
+    // The latest frame when more than `count` have been kept, else null.
+    gst::SampleHandle frameAfter(std::uint64_t count) const;
     gst::SampleHandle latest() const;
 
 private:

@@ -19,7 +19,13 @@ GstCamera::GstCamera(
     gst::ensureInitialised();
     m_feed = std::make_unique<LiveFeed>([this](int index) { return m_pipelines[index]->latest(); });
     for (int i = 0; i < 2; ++i)
-        m_pipelines[i] = std::make_unique<CameraPipeline>(i, [this, i] { m_feed->frameArrived(i); });
+        m_pipelines[i] = std::make_unique<CameraPipeline>(
+            i,
+            [this, i] {
+                m_feed->frameArrived(i);
+                m_wait.wake();
+            },
+            [this] { m_wait.wake(); });
 }
 
 // The pipelines, declared last, stop their streaming threads first.
@@ -35,6 +41,11 @@ std::array<CameraSource, 2> GstCamera::buildSources()
 void GstCamera::attachView(LiveView* view)
 {
     m_feed->attach(view);
+}
+
+void GstCamera::observeWaits(std::function<void()> started, std::function<void()> ended)
+{
+    m_wait.observe(std::move(started), std::move(ended));
 }
 
 void GstCamera::initializeControl(
@@ -61,7 +72,7 @@ std::int32_t GstCamera::startControl()
     const int live = m_feed->live();
     std::int32_t started = 0;
     for (int i = 0; i < 2; ++i) {
-        if (!m_keepStreaming && i != live && live >= 0)
+        if (!bothStream() && i != live && live >= 0)
             continue;
         if (start(i))
             ++started;
@@ -83,23 +94,96 @@ void GstCamera::cameraChanged(int index, bool pluggedIn)
         return;
     }
     // The live camera comes back by itself; the other at its next
-    // selection, or now when both keep streaming.
-    if (m_controlStarted && (index == m_feed->live() || m_keepStreaming))
-        start(index);
+    // selection, or now when both keep streaming. Nothing waits for it
+    // here: a mode the bus refuses is left to the next selection.
+    if (m_controlStarted && (index == m_feed->live() || bothStream())) {
+        m_formats[index] = formatsOf(index);
+        startIn(index, 0);
+    }
 }
 
-bool GstCamera::start(int index)
+std::vector<std::string> GstCamera::formatsOf(int index)
+{
+    const ChosenCamera& camera = m_choice[index];
+    m_rates[index].clear();
+    if (!camera.discovered || !camera.format.empty() || !camera.device)
+        return { camera.format };
+    const gst::CapsHandle caps(gst_device_get_caps(camera.device.get()));
+    const std::vector<CameraMode> offered = modesOf(caps.get());
+    const std::vector<CameraMode> modes = modesToTry(offered);
+    if (modes.empty()) {
+        qCWarning(lcCamera, "%s offers no mode this program decodes; GStreamer picks one",
+            cameraName(index).c_str());
+        return { std::string() };
+    }
+    qCInfo(lcCamera, "%s streams %s, chosen among %zu modes", cameraName(index).c_str(),
+        modes.front().describe().c_str(), offered.size());
+    std::vector<std::string> formats;
+    for (const CameraMode& mode : modes) {
+        formats.push_back(mode.caps());
+        m_rates[index].push_back(mode.fps());
+    }
+    return formats;
+}
+
+bool GstCamera::startIn(int index, std::size_t mode)
 {
     CameraPipeline& pipeline = *m_pipelines[index];
     pipeline.stop();
     pipeline.clearFailure();
+    m_formatAt[index] = mode;
+    ChosenCamera camera = m_choice[index];
+    camera.format = m_formats[index][mode];
     std::string why;
-    gst::ElementHandle built = buildPipeline(m_choice[index], index, why);
+    gst::ElementHandle built = buildPipeline(camera, index, why);
     if (!built) {
         pipeline.fail(why);
         return false;
     }
-    return pipeline.start(std::move(built), m_choice[index].source.warmupFrames);
+    return pipeline.start(std::move(built), camera.source.warmupFrames);
+}
+
+std::chrono::milliseconds GstCamera::startBound(int index) const
+{
+    // Where the rate is not known, that of the slowest camera on a bench.
+    constexpr double SlowestFps = 5.0;
+    const std::size_t at = m_formatAt[index];
+    const double fps = at < m_rates[index].size() ? m_rates[index][at] : SlowestFps;
+    const int warmup = m_choice[index].source.warmupFrames;
+    return m_timeouts.select + std::chrono::milliseconds(static_cast<long long>(warmup * 1000.0 / fps));
+}
+
+bool GstCamera::awaitDelivering(int index)
+{
+    CameraPipeline& pipeline = *m_pipelines[index];
+    m_wait.until([&] { return pipeline.delivering() || !pipeline.healthy(); }, startBound(index));
+    return pipeline.delivering();
+}
+
+bool GstCamera::start(int index)
+{
+    m_formats[index] = formatsOf(index);
+    const std::vector<std::string>& formats = m_formats[index];
+    CameraPipeline& pipeline = *m_pipelines[index];
+    for (std::size_t mode = 0; mode < formats.size(); ++mode) {
+        if (startIn(index, mode) && awaitDelivering(index))
+            return true;
+        if (!pipeline.failedForBandwidth())
+            return false;
+        if (mode + 1 < formats.size())
+            qCWarning(lcCamera, "%s: the USB bus has no room for %s; trying %s", cameraName(index).c_str(),
+                formats[mode].c_str(), formats[mode + 1].c_str());
+    }
+    if (m_turns || !m_pipelines[1 - index]->running())
+        return false;
+    // Alone on the bus, each fits: the live one streams, and each switch
+    // starts the other.
+    qCWarning(lcCamera,
+        "the USB bus cannot carry both cameras' streams, so they take turns and every switch between them "
+        "waits for a camera to start; plug the cameras into different USB ports or controllers");
+    m_turns = true;
+    m_pipelines[1 - index]->stop();
+    return startIn(index, 0) && awaitDelivering(index);
 }
 
 std::int32_t GstCamera::selectCamera(std::int32_t index)
@@ -107,13 +191,11 @@ std::int32_t GstCamera::selectCamera(std::int32_t index)
     if (index < 0 || index > 1)
         return 0;
     CameraPipeline& pipeline = *m_pipelines[index];
-    const bool healthy = pipeline.healthy();
     m_feed->setLive(index);
-    if (!m_keepStreaming)
+    if (!bothStream())
         m_pipelines[1 - index]->stop();
-    if (!healthy && !start(index))
-        return 0;
-    if (!pipeline.waitUntilDelivering(m_timeouts.select)) {
+    const bool delivering = pipeline.healthy() ? awaitDelivering(index) : start(index);
+    if (!delivering) {
         pipeline.fail(cameraName(index) + " delivered no picture");
         pipeline.stop();
         return 0;
@@ -147,13 +229,16 @@ QImage GstCamera::freshFrameOfLiveCamera()
         throw CameraError("SaveStill: " + cameraName(live) + " cannot be reached");
     // Only a frame that arrives after this call began is the camera's current
     // picture; anything older may show the sample before it was placed.
-    const CameraPipeline::Awaited awaited = pipeline.nextFrame(m_timeouts.still);
-    if (awaited.failed)
-        throw CameraError("SaveStill: " + cameraName(live) + " failed: " + pipeline.failure());
-    if (!awaited.frame)
+    const std::uint64_t before = pipeline.framesKept();
+    m_wait.until([&] { return !pipeline.healthy() || pipeline.framesKept() > before; }, m_timeouts.still);
+    if (!pipeline.healthy())
+        throw CameraError("SaveStill: " + cameraName(live) + " failed: "
+            + (pipeline.failure().empty() ? std::string("it was stopped") : pipeline.failure()));
+    const gst::SampleHandle awaited = pipeline.frameAfter(before);
+    if (!awaited)
         throw CameraError("SaveStill: " + cameraName(live) + " delivered no picture within "
             + std::to_string(m_timeouts.still.count()) + " ms");
-    const QImage frame = imageOf(awaited.frame);
+    const QImage frame = imageOf(awaited);
     if (frame.isNull())
         throw CameraError("SaveStill: " + cameraName(live) + " delivered a picture that cannot be read");
     return frame;

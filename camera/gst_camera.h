@@ -1,7 +1,9 @@
 #pragma once
 
 #include "camera/camera_choice.h"
+#include "camera/camera_wait.h"
 #include "camera/dispatched_control.h"
+#include "camera/mode_policy.h"
 
 #include <array>
 #include <chrono>
@@ -17,7 +19,8 @@ class CameraPipeline;
 class LiveFeed;
 
 struct CameraTimeouts {
-    // Longest SelectCamera waits for the camera to deliver a frame.
+    // Longest a start or SelectCamera waits for the camera to deliver a
+    // frame, beyond the time its warm-up frames take.
     std::chrono::milliseconds select { 2500 };
     // Longest SaveStill waits for a frame newer than the call.
     std::chrono::milliseconds still { 2000 };
@@ -38,7 +41,9 @@ struct CameraTimeouts {
 //    start, or stop it (0), for buses too slow for two streams.
 //  - StartControl(&status): starts the cameras (both, or the live one when
 //    keepStreaming is 0) and writes how many came up; a camera that does not
-//    is tried again at its next SelectCamera.
+//    is tried again at its next SelectCamera. A camera whose stream the USB
+//    bus cannot carry beside the other's is tried in smaller modes; when
+//    none fits, the two take turns as with keepStreaming 0.
 //  - StartupSwitch = v: non-zero shows the live camera in the view, 0 freezes it.
 //  - SaveStill(compression, bits per pixel, &path, note): compression must be 0
 //    (an uncompressed bitmap) and bits per pixel 24; the note is not stored.
@@ -59,6 +64,9 @@ public:
     const QString& settingsProblem() const { return m_choice.settingsProblem(); }
 
     void attachView(LiveView* view) override;
+    void observeWaits(std::function<void()> started, std::function<void()> ended) override;
+    // The two cameras take turns: the bus cannot carry both streams.
+    bool takingTurns() const { return m_turns; }
 
 private:
     void initializeControl(
@@ -71,7 +79,16 @@ private:
         const QString& note) override;
 
     void cameraChanged(int index, bool pluggedIn);
+    // Starts the camera in its best mode and waits until it delivers; when
+    // the bus refuses that mode's bandwidth, tries the smaller ones.
     bool start(int index);
+    bool startIn(int index, std::size_t mode);
+    bool awaitDelivering(int index);
+    std::chrono::milliseconds startBound(int index) const;
+    // The modes worth trying for a camera; one empty format when the
+    // settings or its source decide.
+    std::vector<std::string> formatsOf(int index);
+    bool bothStream() const { return m_keepStreaming && !m_turns; }
     QImage freshFrameOfLiveCamera();
 
     image_store::StillWriter& m_stills;
@@ -80,8 +97,15 @@ private:
     // Declared before the pipelines, whose streaming threads announce
     // frames to it until they stop.
     std::unique_ptr<LiveFeed> m_feed;
+    CameraWait m_wait;
     std::array<std::unique_ptr<CameraPipeline>, 2> m_pipelines;
+    // Per camera: the formats it may be started in, best first, their
+    // rates, and the one it was last started in.
+    std::array<std::vector<std::string>, 2> m_formats;
+    std::array<std::vector<double>, 2> m_rates;
+    std::array<std::size_t, 2> m_formatAt {};
     bool m_keepStreaming = true;
+    bool m_turns = false;
     bool m_controlStarted = false;
 };
 

@@ -128,6 +128,16 @@ void Form_ImageMaker::connectHandlers()
     connect(&m_store.worker(), &image_store::ShareWorker::waitEnded, &m_held, &HeldCalls::release);
     connect(&m_store.worker(), &image_store::ShareWorker::waitStarted, &m_busyInput, &BusyInput::begin);
     connect(&m_store.worker(), &image_store::ShareWorker::waitEnded, &m_busyInput, &BusyInput::end);
+    // Waits for a camera keep the view painting under the same discipline.
+    m_camera.observeWaits(
+        [this] {
+            m_held.hold();
+            m_busyInput.begin();
+        },
+        [this] {
+            m_held.release();
+            m_busyInput.end();
+        });
     connect(&m_conversions, &ConversionWatch::unfinishedChanged, this, &Form_ImageMaker::renderStatus);
     connect(&m_conversions, &ConversionWatch::ended, this,
         [this](const QString& viewPrefix, const QString& sample) {
@@ -146,6 +156,7 @@ void Form_ImageMaker::connectHandlers()
 Form_ImageMaker::~Form_ImageMaker()
 {
     m_camera.attachView(nullptr);
+    m_camera.observeWaits({}, {});
 }
 
 void Form_ImageMaker::formLoad()

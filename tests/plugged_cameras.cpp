@@ -16,7 +16,9 @@ namespace {
 struct TestDevice {
     GstDevice parent;
     int socket;
-    char* pattern;
+    guint colour;
+    char* modes;
+    char* bus;
 };
 struct TestDeviceClass {
     GstDeviceClass parent;
@@ -30,17 +32,24 @@ void test_device_init(TestDevice*)
 GstElement* createElement(GstDevice* device, const gchar* name)
 {
     auto* self = reinterpret_cast<TestDevice*>(device);
-    const std::string description = std::string("videotestsrc is-live=true pattern=") + self->pattern
-        + " ! imagemakersocket camera=" + std::to_string(self->socket);
+    const std::string description
+        = "imagemakeruvcsrc name=uvc ! imagemakersocket camera=" + std::to_string(self->socket);
     GstElement* bin = gst_parse_bin_from_description(description.c_str(), TRUE, nullptr);
-    if (bin && name)
+    if (!bin)
+        return nullptr;
+    GstElement* source = gst_bin_get_by_name(GST_BIN(bin), "uvc");
+    g_object_set(source, "camera", self->socket, "colour", self->colour, "modes", self->modes, "bus",
+        self->bus, nullptr);
+    gst_object_unref(source);
+    if (name)
         gst_object_set_name(GST_OBJECT(bin), name);
     return bin;
 }
 
 void finalizeDevice(GObject* object)
 {
-    g_free(reinterpret_cast<TestDevice*>(object)->pattern);
+    g_free(reinterpret_cast<TestDevice*>(object)->modes);
+    g_free(reinterpret_cast<TestDevice*>(object)->bus);
     G_OBJECT_CLASS(test_device_parent_class)->finalize(object);
 }
 
@@ -60,10 +69,22 @@ G_DEFINE_TYPE(TestProvider, test_provider, GST_TYPE_DEVICE_PROVIDER)
 
 struct Plugged {
     std::string serial;
-    std::string pattern;
+    guint colour = 0;
     int socket = 0;
+    std::string modes;
+    std::string bus;
     GstDevice* device = nullptr; // one reference of ours
 };
+
+guint colourNamed(const std::string& name)
+{
+    static const std::map<std::string, guint> colours { { "red", 0xff0000 }, { "green", 0x00ff00 },
+        { "blue", 0x0000ff }, { "yellow", 0xffff00 }, { "white", 0xffffff }, { "black", 0x000000 } };
+    const auto it = colours.find(name);
+    if (it == colours.end())
+        throw std::invalid_argument("no test camera colour " + name);
+    return it->second;
+}
 
 std::mutex mutex;
 std::map<std::string, Plugged> plugged; // by port
@@ -74,15 +95,16 @@ GstDevice* makeDevice(const std::string& port, const Plugged& camera)
     GstStructure* properties = gst_structure_new("test-camera", "device.bus_path", G_TYPE_STRING,
         port.c_str(), "device.serial", G_TYPE_STRING, camera.serial.c_str(), "device.path", G_TYPE_STRING,
         ("/dev/video" + std::to_string(camera.socket)).c_str(), nullptr);
-    GstCaps* caps = gst_caps_from_string("video/x-raw,format=YUY2,width=640,height=480; "
-                                         "image/jpeg,width=1280,height=720");
+    GstCaps* caps = gst_caps_from_string(camera.modes.c_str());
     const std::string name = "Test camera " + camera.serial;
     auto* device = static_cast<TestDevice*>(g_object_new(test_device_get_type(), "display-name", name.c_str(),
         "caps", caps, "device-class", "Video/Source", "properties", properties, nullptr));
     gst_caps_unref(caps);
     gst_structure_free(properties);
     device->socket = camera.socket;
-    device->pattern = g_strdup(camera.pattern.c_str());
+    device->colour = camera.colour;
+    device->modes = g_strdup(camera.modes.c_str());
+    device->bus = camera.bus.empty() ? nullptr : g_strdup(camera.bus.c_str());
     return GST_DEVICE(gst_object_ref_sink(device));
 }
 
@@ -144,12 +166,14 @@ std::vector<GstDeviceProvider*> watching()
 void registerProvider()
 {
     camera_socket::registerElement();
+    uvc_source::registerElement();
     if (!gst_device_provider_register(
             nullptr, "imagemakertestcameras", GST_RANK_PRIMARY, test_provider_get_type()))
         throw std::runtime_error("cannot register the test camera provider");
 }
 
-void plugIn(const std::string& port, const std::string& serial, const std::string& pattern, int socket)
+void plugIn(const std::string& port, const std::string& serial, const std::string& colour, int socket,
+    const std::string& modes, const std::string& bus)
 {
     if (socket < 2 || socket >= camera_socket::Sockets)
         throw std::invalid_argument("test cameras use sockets 2 to 7");
@@ -158,7 +182,7 @@ void plugIn(const std::string& port, const std::string& serial, const std::strin
     std::vector<GstDeviceProvider*> providers;
     {
         std::lock_guard lock(mutex);
-        Plugged camera { serial, pattern, socket, nullptr };
+        Plugged camera { serial, colourNamed(colour), socket, modes, bus, nullptr };
         camera.device = makeDevice(port, camera);
         device = GST_DEVICE(gst_object_ref(camera.device));
         plugged[port] = camera;

@@ -243,6 +243,30 @@ private slots:
         QVERIFY(live.SelectCamera(1) != 0);
     }
 
+    void silentCamera_isToldWithinItsBound_whileTheEventLoopRuns_andWarmUpGrowsTheBound()
+    {
+        // One sends nothing; the other warms up for longer than the bare bound.
+        GstCamera cam({ CameraSource { "videotestsrc is-live=true ! valve drop=true" },
+                          CameraSource { solid("green", 32, 32), 45 } },
+            stills, CameraTimeouts { std::chrono::milliseconds(300), std::chrono::milliseconds(300) });
+        LiveCamera live(cam);
+        int waits = 0;
+        live.observeWaits([&] { ++waits; }, [] {});
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+        tick.start(10);
+        QElapsedTimer timer;
+        timer.start();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("camera 0 \\(bottom\\) failed: .*no picture"));
+        QCOMPARE(live.SelectCamera(0), 0);
+        QVERIFY(timer.elapsed() < 2000);
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+        QVERIFY(waits > 0);
+        // 45 frames at 30 fps take 1.5 s.
+        QCOMPARE(live.SelectCamera(1), 1);
+    }
+
     void cameraThatCannotStart_logsGStreamersReason()
     {
         GstCamera cam({ CameraSource { "v4l2src device=/dev/video-imagemaker-missing" },

@@ -6,6 +6,8 @@
 #include "camera/camera_discovery.h"
 #include "camera/camera_settings.h"
 #include "camera/gst_camera.h"
+#include "camera/gst_handles.h"
+#include "camera/mode_policy.h"
 #include "image_store/share_still_writer.h"
 #include "plugged_cameras.h"
 #include "test_support.h"
@@ -106,6 +108,44 @@ private slots:
         QCOMPARE(read[1].warmupFrames, 5);
     }
 
+    void modePolicy_prefersSmoothMjpegUpTo1080p_thenSmoothRaw_thenTheLargest_data()
+    {
+        QTest::addColumn<QString>("offered");
+        QTest::addColumn<QString>("tried"); // best first
+        QTest::newRow("common UVC list")
+            << uvc_source::CommonModes << "image/jpeg 1280x720 at 30 fps; image/jpeg 640x480 at 30 fps";
+        QTest::newRow("above 1080p and below 640x480 left out")
+            << "image/jpeg,width=2592,height=1944,framerate=30/1; image/jpeg,width=1920,height=1080,"
+               "framerate={ 15/1, 30/1 }; image/jpeg,width=320,height=240,framerate=30/1; "
+               "image/jpeg,width=800,height=600,framerate=30/1; video/x-raw,format=YUY2,width=1920,"
+               "height=1080,framerate=30/1"
+            << "image/jpeg 1920x1080 at 30 fps; image/jpeg 800x600 at 30 fps";
+        QTest::newRow("MJPEG too slow: smooth raw")
+            << "image/jpeg,width=1280,height=720,framerate=15/1; video/x-raw,format=YUY2,width=1280,"
+               "height=720,framerate=10/1; video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+            << "video/x-raw/YUY2 640x480 at 30 fps";
+        QTest::newRow("nothing smooth: the largest")
+            << "video/x-raw,format=YUY2,width=1280,height=720,framerate=10/1; video/x-raw,format=YUY2,"
+               "width=1920,height=1080,framerate=5/1; video/x-h264,width=1920,height=1080,framerate=30/1"
+            << "video/x-raw/YUY2 1920x1080 at 5 fps";
+        QTest::newRow("ranges count as their largest")
+            << "image/jpeg,width=[ 160, 1280 ],height=[ 120, 720 ],framerate=[ 1/1, 30/1 ]"
+            << "image/jpeg 1280x720 at 30 fps";
+        QTest::newRow("nothing decodable") << "video/x-h264,width=1920,height=1080,framerate=30/1"
+                                           << "";
+    }
+
+    void modePolicy_prefersSmoothMjpegUpTo1080p_thenSmoothRaw_thenTheLargest()
+    {
+        QFETCH(QString, offered);
+        QFETCH(QString, tried);
+        const gst::CapsHandle caps(gst_caps_from_string(offered.toUtf8().constData()));
+        QStringList modes;
+        for (const CameraMode& mode : modesToTry(modesOf(caps.get())))
+            modes << QString::fromStdString(mode.describe());
+        QCOMPARE(modes.join("; "), tried);
+    }
+
     void brokenSettings_areRefusedAloud_atTheirLine_andAFifoIsNeverOpened()
     {
         // The line refused at, -1 when none is, or -2 for another reason.
@@ -167,7 +207,9 @@ private slots:
         QCOMPARE(found.size(), size_t(2));
         QCOMPARE(found[0].portPath, QString::fromStdString(PortA));
         QCOMPARE(found[0].node, QString("/dev/video2"));
-        QCOMPARE(found[0].formats(), QStringList({ "video/x-raw/YUY2 640x480", "image/jpeg 1280x720" }));
+        QCOMPARE(found[0].formats(),
+            QStringList({ "video/x-raw/YUY2 640x480", "video/x-raw/YUY2 1280x720", "image/jpeg 640x480",
+                "image/jpeg 1280x720" }));
 
         std::int32_t status = 0;
         auto gst = started(status);
@@ -184,14 +226,15 @@ private slots:
         writeCameraSetting(settingsFile(), 0, bottom);
         CameraSetting color;
         color.identity = QString::fromStdString("/dev/v4l/by-path/" + PortA + "-video-index0");
-        color.format = "video/x-raw,width=160,height=120";
+        // A mode of its own list; unasked, it would stream MJPEG at 1280x720.
+        color.format = "video/x-raw,width=640,height=480";
         writeCameraSetting(settingsFile(), 1, color);
         {
             std::int32_t status = 0;
             auto gst = started(status);
             QCOMPARE(status, 2);
             QVERIFY(selectedShow(*gst, Qt::blue, Qt::red));
-            QCOMPARE(readBmpHeader(share.sampleFile("still.bmp")).width, 160);
+            QCOMPARE(readBmpHeader(share.sampleFile("still.bmp")).width, 640);
         }
         color = {};
         color.source = "videotestsrc is-live=true pattern=green";
@@ -200,6 +243,36 @@ private slots:
         auto gst = started(status);
         QCOMPARE(LiveCamera(*gst).SelectCamera(1), 1);
         QVERIFY(stillShows(*gst, Qt::green));
+    }
+
+    void twoCamerasOverTheBusBudget_fallBackToSmallerModes_orTakeTurns()
+    {
+        // 1280x720 MJPEG at 30 fps takes 6.9 MB/s here, 640x480 2.3 MB/s.
+        for (const long long budget : { 10'000'000LL, 8'000'000LL }) {
+            const bool turns = budget < 9'200'000;
+            plugged_cameras::pullOutAll();
+            uvc_source::setBusBudget("usb1", budget);
+            plugged_cameras::plugIn(PortA, "TEST-A", "red", 2, uvc_source::CommonModes, "usb1");
+            plugged_cameras::plugIn(PortB, "TEST-B", "blue", 3, uvc_source::CommonModes, "usb1");
+            std::int32_t status = 0;
+            auto gst = started(status);
+            QCOMPARE(status, 2);
+            QCOMPARE(gst->takingTurns(), turns);
+            for (int round = 0; round < 3; ++round) {
+                for (const int index : { 0, 1 }) {
+                    QCOMPARE(LiveCamera(*gst).SelectCamera(index), 1);
+                    const std::uint32_t before = uvc_source::latest(2 + index);
+                    const QImage image = still(*gst);
+                    const uvc_source::Stamp stamp = uvc_source::stampIn(image);
+                    QCOMPARE(stamp.camera, 2 + index);
+                    QVERIFY2(
+                        stamp.number >= before, qPrintable(QString("%1 < %2").arg(stamp.number).arg(before)));
+                    QCOMPARE(image.width(), index == 1 && !turns ? 640 : 1280);
+                    QVERIFY(mostlyColour(image, index == 0 ? Qt::red : Qt::blue));
+                }
+            }
+        }
+        uvc_source::setBusBudget("usb1", 0);
     }
 
     void cameraPluggedInLate_orAgain_startsByItself_whileLive()

@@ -44,7 +44,8 @@ private slots:
         QVERIFY2(a >= 0 && b > a, qPrintable(out));
         QVERIFY(out.contains("serial:   TEST-A"));
         QVERIFY(out.contains("node:     /dev/video2"));
-        QVERIFY(out.contains("format:   image/jpeg 1280x720"));
+        QVERIFY(out.contains("format:   image/jpeg 1280x720   <- chosen at 30 fps\n"));
+        QCOMPARE(out.count("<- chosen"), 2);
     }
 
     void set_writesTheSettingsOfOneCamera_andKeepsTheOther()

@@ -211,11 +211,11 @@ private slots:
     {
         // Once armed, the bottom camera is pulled out after the first still.
         bool pullAfterNextStill = false;
-        StillWatch faulty(f->camera, {}, [&](const QString&) {
+        f->layer = std::make_unique<StillWatch>(f->camera, StillWatch::Hook {}, [&](const QString&) {
             if (std::exchange(pullAfterNextStill, false))
                 camera_socket::unplug(0);
         });
-        f->dispatch = &faulty;
+        f->dispatch = f->layer.get();
         f->open();
         arm("00061000");
         capture();

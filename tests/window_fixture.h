@@ -61,6 +61,10 @@ public:
         return result;
     }
     void attachView(camera::LiveView* view) override { m_real.attachView(view); }
+    void observeWaits(std::function<void()> started, std::function<void()> ended) override
+    {
+        m_real.observeWaits(std::move(started), std::move(ended));
+    }
 
 private:
     camera::CameraDispatch& m_real;
@@ -85,8 +89,10 @@ struct WindowFixture {
     camera::GstCamera camera { { camera::CameraSource { camera_socket::in(solidSource("red"), 0) },
                                    camera::CameraSource { camera_socket::in(solidSource("green"), 1) } },
         store.stills() };
-    // What the window calls; a test may put a fault-injecting layer here.
+    // What the window calls; a test may put a fault-injecting layer here,
+    // kept in `layer` so that it outlives the window.
     camera::CameraDispatch* dispatch = &camera;
+    std::unique_ptr<camera::CameraDispatch> layer;
     ScriptedPrompts prompts;
     ScanDetector scanDetector;
     ScriptedScanDialog scans;

@@ -58,8 +58,15 @@ int list(QTextStream& out)
             out << "   serial:   " << camera.serial << "\n";
         if (!camera.node.isEmpty())
             out << "   node:     " << camera.node << "\n";
-        for (const QString& format : camera.formats())
-            out << "   format:   " << format << "\n";
+        // The mode the program streams it in when the settings ask for none.
+        const std::vector<camera::CameraMode> modes = camera::modesToTry(camera.modes());
+        const QString chosen = modes.empty() ? QString() : QString::fromStdString(modes.front().describe());
+        for (const QString& format : camera.formats()) {
+            out << "   format:   " << format;
+            if (chosen.startsWith(format + " at "))
+                out << "   <- chosen" << chosen.mid(format.size());
+            out << "\n";
+        }
     }
     return 0;
 }
