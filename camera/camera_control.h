@@ -70,6 +70,9 @@ public:
         Q_UNUSED(started);
         Q_UNUSED(ended);
     }
+    // A capture begins: the SaveStill of each camera that follows may take
+    // that camera's first frame since now, so both stills share one wait.
+    virtual void beginCapture() { }
 };
 
 // Typed calls over a dispatch boundary, under the control's names.
@@ -93,6 +96,7 @@ public:
     {
         m_dispatch.observeWaits(std::move(started), std::move(ended));
     }
+    void beginCapture() { m_dispatch.beginCapture(); }
 
 private:
     Result call(const Operation& op, std::vector<Argument> arguments);

@@ -33,7 +33,8 @@ struct CameraPipeline::Slot {
     std::function<void()> failedNow;
     mutable std::mutex mutex;
     gst::SampleHandle latest;
-    std::uint64_t sequence = 0;
+    bool marked = false;
+    gst::SampleHandle firstSinceMark;
     Clock::time_point arrivedAt;
     int warmupLeft = 0;
     bool failed = false;
@@ -74,8 +75,9 @@ struct PipelineCallbacks {
                 --slot->warmupLeft;
                 return GST_FLOW_OK;
             }
+            if (slot->marked && !slot->firstSinceMark)
+                slot->firstSinceMark = gst::refSample(sample);
             slot->latest = std::move(sample);
-            ++slot->sequence;
             slot->arrivedAt = Clock::now();
         }
         slot->frameArrived();
@@ -186,16 +188,24 @@ bool CameraPipeline::delivering() const
     return m_pipeline && !m_slot->failed && m_slot->latest && Clock::now() - m_slot->arrivedAt < FreshWindow;
 }
 
-std::uint64_t CameraPipeline::framesKept() const
+void CameraPipeline::mark()
 {
     std::lock_guard lock(m_slot->mutex);
-    return m_slot->sequence;
+    m_slot->marked = true;
+    m_slot->firstSinceMark.reset();
 }
 
-gst::SampleHandle CameraPipeline::frameAfter(std::uint64_t count) const
+void CameraPipeline::unmark()
 {
     std::lock_guard lock(m_slot->mutex);
-    return m_slot->sequence > count ? gst::refSample(m_slot->latest) : nullptr;
+    m_slot->marked = false;
+    m_slot->firstSinceMark.reset();
+}
+
+gst::SampleHandle CameraPipeline::firstSinceMark() const
+{
+    std::lock_guard lock(m_slot->mutex);
+    return gst::refSample(m_slot->firstSinceMark);
 }
 
 gst::SampleHandle CameraPipeline::latest() const

@@ -44,10 +44,12 @@ public:
 
     // It has sent a frame lately and not failed since.
     bool delivering() const;
-    // How many frames it has kept so far; goes up by one with each.
-    std::uint64_t framesKept() const;
-    // The latest frame when more than `count` have been kept, else null.
-    gst::SampleHandle frameAfter(std::uint64_t count) const;
+    // From now on, the first frame kept is put aside until unmarked; a
+    // restart in between does not lose the mark.
+    void mark();
+    void unmark();
+    // That frame, or null while none has come since the mark.
+    gst::SampleHandle firstSinceMark() const;
     gst::SampleHandle latest() const;
 
 private:

@@ -8,6 +8,8 @@
 #include "camera/pipeline_builder.h"
 #include "image_store/still_writer.h"
 
+#include <QScopeGuard>
+
 namespace camera {
 
 GstCamera::GstCamera(
@@ -46,6 +48,15 @@ void GstCamera::attachView(LiveView* view)
 void GstCamera::observeWaits(std::function<void()> started, std::function<void()> ended)
 {
     m_wait.observe(std::move(started), std::move(ended));
+}
+
+void GstCamera::beginCapture()
+{
+    m_captureBegan = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2; ++i) {
+        m_pipelines[i]->mark();
+        m_captureMarked[i] = true;
+    }
 }
 
 void GstCamera::initializeControl(
@@ -227,14 +238,19 @@ QImage GstCamera::freshFrameOfLiveCamera()
     CameraPipeline& pipeline = *m_pipelines[live];
     if (!pipeline.running())
         throw CameraError("SaveStill: " + cameraName(live) + " cannot be reached");
-    // Only a frame that arrives after this call began is the camera's current
-    // picture; anything older may show the sample before it was placed.
-    const std::uint64_t before = pipeline.framesKept();
-    m_wait.until([&] { return !pipeline.healthy() || pipeline.framesKept() > before; }, m_timeouts.still);
+    // Only a frame that arrives after the capture began is the camera's
+    // current picture; anything older may show the sample before it was
+    // placed. On its own, a still begins its own capture.
+    const bool captureMarked = std::exchange(m_captureMarked[live], false)
+        && std::chrono::steady_clock::now() - m_captureBegan < m_timeouts.still;
+    if (!captureMarked)
+        pipeline.mark();
+    const auto unmark = qScopeGuard([&] { pipeline.unmark(); });
+    m_wait.until([&] { return !pipeline.healthy() || pipeline.firstSinceMark(); }, m_timeouts.still);
     if (!pipeline.healthy())
         throw CameraError("SaveStill: " + cameraName(live) + " failed: "
             + (pipeline.failure().empty() ? std::string("it was stopped") : pipeline.failure()));
-    const gst::SampleHandle awaited = pipeline.frameAfter(before);
+    const gst::SampleHandle awaited = pipeline.firstSinceMark();
     if (!awaited)
         throw CameraError("SaveStill: " + cameraName(live) + " delivered no picture within "
             + std::to_string(m_timeouts.still.count()) + " ms");

@@ -47,7 +47,8 @@ struct CameraTimeouts {
 //  - StartupSwitch = v: non-zero shows the live camera in the view, 0 freezes it.
 //  - SaveStill(compression, bits per pixel, &path, note): compression must be 0
 //    (an uncompressed bitmap) and bits per pixel 24; the note is not stored.
-//    It returns once the writer has the frame.
+//    It returns once the writer has the frame, which is the camera's first
+//    frame since the call, or since beginCapture when a capture began lately.
 class GstCamera final : public DispatchedControl {
 public:
     GstCamera(
@@ -65,6 +66,7 @@ public:
 
     void attachView(LiveView* view) override;
     void observeWaits(std::function<void()> started, std::function<void()> ended) override;
+    void beginCapture() override;
     // The two cameras take turns: the bus cannot carry both streams.
     bool takingTurns() const { return m_turns; }
 
@@ -106,6 +108,9 @@ private:
     std::array<std::size_t, 2> m_formatAt {};
     bool m_keepStreaming = true;
     bool m_turns = false;
+    // Since when each camera's next still may be its first frame since then.
+    std::chrono::steady_clock::time_point m_captureBegan;
+    std::array<bool, 2> m_captureMarked {};
     bool m_controlStarted = false;
 };
 

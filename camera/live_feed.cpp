@@ -50,8 +50,9 @@ void LiveFeed::present()
     const int live = m_live.load();
     if (!m_view || !m_enabled.load() || live < 0)
         return;
+    // A compressed frame is decoded no larger than the view shows it.
     if (const gst::SampleHandle sample = m_latest(live))
-        m_view->setFrame(imageOf(sample));
+        m_view->setFrame(imageOf(sample, m_view->size() * m_view->devicePixelRatio()));
 }
 
 } // namespace camera

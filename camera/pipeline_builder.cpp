@@ -7,10 +7,15 @@ namespace camera {
 
 namespace {
 
+std::string appsink()
+{
+    return std::string("appsink name=") + CameraPipeline::SinkName
+        + " max-buffers=1 drop=true sync=false enable-last-sample=false";
+}
+
 std::string sinkTail()
 {
-    return std::string("videoconvert ! video/x-raw,format=BGRx ! appsink name=") + CameraPipeline::SinkName
-        + " max-buffers=1 drop=true sync=false enable-last-sample=false";
+    return "videoconvert ! video/x-raw,format=BGRx ! " + appsink();
 }
 
 gst::ElementHandle fromDescription(const std::string& description, std::string& why)
@@ -39,14 +44,14 @@ void applyControls(GstElement* source, const ChosenCamera& camera, int index)
             camera.controls.c_str());
 }
 
-// Between the device and the sink: the format asked for, decoded when it is
-// compressed.
+// Between the device and the sink: the format asked for; MJPEG frames are
+// kept as they come.
 std::string deviceTail(const std::string& format)
 {
     if (format.empty())
         return sinkTail();
-    return "capsfilter caps=\"" + format + "\""
-        + (format.rfind("image/jpeg", 0) == 0 ? " ! jpegdec ! " : " ! ") + sinkTail();
+    return "capsfilter caps=\"" + format + "\" ! "
+        + (format.rfind("image/jpeg", 0) == 0 ? appsink() : sinkTail());
 }
 
 gst::ElementHandle fromDevice(const ChosenCamera& camera, int index, std::string& why)

@@ -77,6 +77,7 @@ bool Form_ImageMaker::CaptureViews()
     try {
         m_store.beginTake(sample.trimmed());
         QString firstPath = m_store.imagePath(live.filePrefix, sample, image_store::BmpExtension);
+        m_camera.beginCapture();
         m_camera.SaveStill(0, 24, firstPath, QString());
         m_camera.SelectCamera(second.cameraIndex);
         QString secondPath = m_store.imagePath(second.filePrefix, sample, image_store::BmpExtension);

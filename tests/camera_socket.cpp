@@ -12,6 +12,7 @@ namespace camera_socket {
 namespace {
 
 std::array<std::atomic<bool>, camera_socket::Sockets> unplugged {};
+std::array<std::atomic<bool>, camera_socket::Sockets> stalled {};
 
 struct Socket {
     GstBaseTransform parent;
@@ -43,6 +44,8 @@ gboolean start(GstBaseTransform* transform)
 GstFlowReturn passOn(GstBaseTransform* transform, GstBuffer*)
 {
     const int camera = self(transform)->camera;
+    if (stalled[camera])
+        return GST_BASE_TRANSFORM_FLOW_DROPPED;
     if (!unplugged[camera])
         return GST_FLOW_OK;
     GST_ELEMENT_ERROR(transform, RESOURCE, READ, ("Camera %d was unplugged.", camera), (nullptr));
@@ -91,6 +94,12 @@ void unplug(int camera)
 void plugIn(int camera)
 {
     unplugged[camera] = false;
+    stalled[camera] = false;
+}
+
+void stall(int camera, bool isStalled)
+{
+    stalled[camera] = isStalled;
 }
 
 } // namespace camera_socket

@@ -18,5 +18,7 @@ void registerElement();
 std::string in(const std::string& source, int camera);
 void unplug(int camera);
 void plugIn(int camera);
+// A stalled camera stays plugged in but sends no frames.
+void stall(int camera, bool stalled);
 
 } // namespace camera_socket

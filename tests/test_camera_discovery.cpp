@@ -7,6 +7,7 @@
 #include "camera/camera_settings.h"
 #include "camera/gst_camera.h"
 #include "camera/gst_handles.h"
+#include "camera/live_view.h"
 #include "camera/mode_policy.h"
 #include "image_store/share_still_writer.h"
 #include "plugged_cameras.h"
@@ -275,6 +276,41 @@ private slots:
         uvc_source::setBusBudget("usb1", 0);
     }
 
+    void mjpeg_viewDecodedNoLargerThanShown_bothStillsFullSizeFromTheCapturesOneFrameWait()
+    {
+        plugged_cameras::plugIn(PortA, "TEST-A", "red", 2);
+        plugged_cameras::plugIn(PortB, "TEST-B", "blue", 3);
+        std::int32_t status = 0;
+        auto gst = started(status);
+        LiveView view;
+        view.resize(320, 240);
+        gst->attachView(&view);
+        LiveCamera live(*gst);
+        QCOMPARE(live.SelectCamera(0), 1);
+        // 1280x720 at 1/2 is the smallest that covers 320x240.
+        QTRY_COMPARE(view.frame().size(), QSize(640, 360));
+        QVERIFY(mostlyColour(view.frame(), Qt::red));
+
+        for (int round = 0; round < 5; ++round) {
+            const std::uint32_t atBegin = uvc_source::latest(3);
+            live.beginCapture();
+            QVERIFY(uvc_source::stampIn(still(*gst)).camera == 2);
+            QCOMPARE(live.SelectCamera(1), 1);
+            // A slow step between the stills: the colour camera sends more.
+            QTest::qWait(100);
+            const std::uint32_t atSecondStill = uvc_source::latest(3);
+            const QImage second = still(*gst);
+            const uvc_source::Stamp stamp = uvc_source::stampIn(second);
+            QCOMPARE(stamp.camera, 3);
+            QCOMPARE(second.size(), QSize(1280, 720));
+            // Not older than the capture, and no second wait.
+            QVERIFY2(stamp.number >= atBegin && stamp.number < atSecondStill,
+                qPrintable(QString("%1 not in [%2, %3)").arg(stamp.number).arg(atBegin).arg(atSecondStill)));
+            QCOMPARE(live.SelectCamera(0), 1);
+        }
+        gst->attachView(nullptr);
+    }
+
     void cameraPluggedInLate_orAgain_startsByItself_whileLive()
     {
         plugged_cameras::plugIn(PortA, "TEST-A", "red", 2);
@@ -298,5 +334,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCameraDiscovery)
+QTEST_MAIN(TestCameraDiscovery)
 #include "test_camera_discovery.moc"

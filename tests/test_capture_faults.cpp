@@ -207,15 +207,19 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!f->picture("img_bttm").isNull(), 10000);
     }
 
-    void cameraLostBetweenStills_failsTheCapture_keepsTheEarlierBottom_thenWorksAgain()
+    void cameraLostAsTheCaptureBegins_failsIt_keepsTheEarlierBottom_thenWorksAgain()
     {
-        // Once armed, the bottom camera is pulled out after the first still.
-        bool pullAfterNextStill = false;
-        f->layer = std::make_unique<StillWatch>(f->camera, StillWatch::Hook {}, [&](const QString&) {
-            if (std::exchange(pullAfterNextStill, false))
+        // Once armed, the bottom camera is pulled out as the next capture
+        // begins: the colour still is taken, the bottom one cannot be. (Pulled
+        // out later, its still is the frame it sent since the capture began.)
+        bool pullAtNextCapture = false;
+        auto watch = std::make_unique<StillWatch>(f->camera, StillWatch::Hook {});
+        watch->beginning = [&] {
+            if (std::exchange(pullAtNextCapture, false))
                 camera_socket::unplug(0);
-        });
-        f->dispatch = f->layer.get();
+        };
+        f->dispatch = watch.get();
+        f->layer = std::move(watch);
         f->open();
         arm("00061000");
         capture();
@@ -224,7 +228,7 @@ private slots:
         const QByteArray earlierBottom = fileContents(f->sampleFile("BTM_00061000_01.bmp"));
 
         arm("00061000");
-        pullAfterNextStill = true;
+        pullAtNextCapture = true;
         f->prompts.log.clear();
         capture();
         verifyWaitingAfterFailure(1);
@@ -290,6 +294,34 @@ private slots:
         QVERIFY(typedDuringAWait);
         QCOMPARE(f->window->capturedSamples(), QStringList { "00065000" });
         QTRY_COMPARE(f->window->currentSample(), QString("00065100"));
+        QCOMPARE(f->prompts.log.last(), QString("Take picture|Take picture now?"));
+    }
+
+    // The same for a camera that sends nothing for a while as the capture
+    // begins: the window goes on, and what is typed meanwhile comes after.
+    void scanWhileACameraIsSlow_isKept_andArmedWhenTheCaptureIsOver()
+    {
+        auto watch = std::make_unique<StillWatch>(f->camera, StillWatch::Hook {});
+        watch->beginning = [] {
+            camera_socket::stall(0, true);
+            camera_socket::stall(1, true);
+            QTimer::singleShot(100, [] {
+                QTest::keyClicks(QApplication::focusWidget(), "00066100");
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            });
+            QTimer::singleShot(600, [] {
+                camera_socket::stall(0, false);
+                camera_socket::stall(1, false);
+            });
+        };
+        f->dispatch = watch.get();
+        f->layer = std::move(watch);
+        f->open();
+        arm("00066000");
+        f->prompts.answers = { true, false };
+        f->child<QPushButton>("cmd_capture")->click();
+        QCOMPARE(f->window->capturedSamples(), QStringList { "00066000" });
+        QTRY_COMPARE(f->window->currentSample(), QString("00066100"));
         QCOMPARE(f->prompts.log.last(), QString("Take picture|Take picture now?"));
     }
 

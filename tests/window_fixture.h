@@ -36,8 +36,8 @@ private:
     image_store::SpawnLauncher m_real;
 };
 
-// Passes every call on to the real camera; tells of each still just before
-// and just after it is saved.
+// Passes every call on to the real camera; tells of each capture as it
+// begins, and of each still just before and just after it is saved.
 class StillWatch final : public camera::CameraDispatch {
 public:
     using Hook = std::function<void(const QString& path)>;
@@ -65,6 +65,14 @@ public:
     {
         m_real.observeWaits(std::move(started), std::move(ended));
     }
+    void beginCapture() override
+    {
+        if (beginning)
+            beginning();
+        m_real.beginCapture();
+    }
+    // Runs as a capture begins.
+    std::function<void()> beginning;
 
 private:
     camera::CameraDispatch& m_real;
