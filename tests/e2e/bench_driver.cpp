@@ -143,8 +143,10 @@ void Desktop::type(const QString& title, const QString& text) const
 
 void Desktop::scan(const QString& number) const
 {
-    type(ScanTitle, number);
-    xdotool({ "key", "Return" });
+    // One burst, as a scanner sends it: keys typed one by one may lag past
+    // the scanner's gap on a busy machine, and their first digits then read
+    // as typed by hand.
+    scanInto(ScanTitle, number);
     waitUntilGone(ScanTitle);
 }
 
