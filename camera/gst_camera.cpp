@@ -127,8 +127,12 @@ std::vector<std::string> GstCamera::formatsOf(int index)
             cameraName(index).c_str());
         return { std::string() };
     }
-    qCInfo(lcCamera, "%s streams %s, chosen among %zu modes", cameraName(index).c_str(),
-        modes.front().describe().c_str(), offered.size());
+    // Told once, not at every start of a camera that takes turns.
+    if (m_toldChoice[index] != modes.front().caps()) {
+        m_toldChoice[index] = modes.front().caps();
+        qCInfo(lcCamera, "%s streams %s, chosen among %zu modes", cameraName(index).c_str(),
+            modes.front().describe().c_str(), offered.size());
+    }
     std::vector<std::string> formats;
     for (const CameraMode& mode : modes) {
         formats.push_back(mode.caps());

@@ -106,6 +106,7 @@ private:
     std::array<std::vector<std::string>, 2> m_formats;
     std::array<std::vector<double>, 2> m_rates;
     std::array<std::size_t, 2> m_formatAt {};
+    std::array<std::string, 2> m_toldChoice;
     bool m_keepStreaming = true;
     bool m_turns = false;
     // Since when each camera's next still may be its first frame since then.

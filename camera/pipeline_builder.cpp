@@ -18,12 +18,28 @@ std::string sinkTail()
     return "videoconvert ! video/x-raw,format=BGRx ! " + appsink();
 }
 
+bool isJpeg(const std::string& format)
+{
+    return format.rfind("image/jpeg", 0) == 0;
+}
+
+// A description that ends in MJPEG caps ("v4l2src ! image/jpeg,width=...")
+// keeps its frames compressed, as a discovered camera's.
+bool endsInJpeg(const std::string& description)
+{
+    const std::size_t bang = description.rfind('!');
+    std::string last = description.substr(bang == std::string::npos ? 0 : bang + 1);
+    last.erase(0, last.find_first_not_of(" \t"));
+    return isJpeg(last);
+}
+
 gst::ElementHandle fromDescription(const std::string& description, std::string& why)
 {
     gst::ErrorHandle error;
+    const std::string tail = endsInJpeg(description) ? appsink() : sinkTail();
     // Parsing may return a pipeline together with an error: both are let go.
     gst::ElementHandle parsed
-        = gst::adoptElement(gst_parse_launch((description + " ! " + sinkTail()).c_str(), gst::out(error)));
+        = gst::adoptElement(gst_parse_launch((description + " ! " + tail).c_str(), gst::out(error)));
     if (error || !parsed) {
         why = (error ? error->message : "the camera's description cannot be built") + std::string(" in \"")
             + description + "\"";
@@ -50,8 +66,7 @@ std::string deviceTail(const std::string& format)
 {
     if (format.empty())
         return sinkTail();
-    return "capsfilter caps=\"" + format + "\" ! "
-        + (format.rfind("image/jpeg", 0) == 0 ? appsink() : sinkTail());
+    return "capsfilter caps=\"" + format + "\" ! " + (isJpeg(format) ? appsink() : sinkTail());
 }
 
 gst::ElementHandle fromDevice(const ChosenCamera& camera, int index, std::string& why)

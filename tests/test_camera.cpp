@@ -267,6 +267,21 @@ private slots:
         QCOMPARE(live.SelectCamera(1), 1);
     }
 
+    void sourceEndingInMjpeg_isDecodedForItsStill()
+    {
+        GstCamera cam({ CameraSource { solid("red", 64, 48) + " ! jpegenc ! image/jpeg" },
+                          CameraSource { solid("green", 32, 32) } },
+            stills);
+        LiveCamera live(cam);
+        QCOMPARE(live.SelectCamera(0), 1);
+        QString path = dir + "mjpeg.bmp";
+        live.SaveStill(0, 24, path, "");
+        stills.settle();
+        const QImage still(share.sampleFile("mjpeg.bmp"));
+        QCOMPARE(still.size(), QSize(64, 48));
+        QVERIFY(mostlyColour(still, Qt::red));
+    }
+
     void cameraThatCannotStart_logsGStreamersReason()
     {
         GstCamera cam({ CameraSource { "v4l2src device=/dev/video-imagemaker-missing" },
