@@ -30,7 +30,7 @@ int blockOf(int width)
     return std::max(8, width / 64);
 }
 
-enum Prop { PropCamera = 1, PropColour, PropModes, PropBus };
+enum Prop { PropCamera = 1, PropColour, PropModes, PropBus, PropFrames };
 
 struct UvcSrc {
     GstPushSrc parent;
@@ -50,6 +50,10 @@ struct UvcSrc {
     GCond wake;
     tjhandle encoder;
     std::vector<unsigned char>* rgb;
+    // Frames encoded beforehand, sent in turn instead of painted ones.
+    char* frames;
+    std::vector<GBytes*>* loaded;
+    std::size_t next;
 };
 struct UvcSrcClass {
     GstPushSrcClass parent;
@@ -68,6 +72,7 @@ void uvc_src_init(UvcSrc* src)
     g_cond_init(&src->wake);
     src->modes = gst_caps_from_string(CommonModes);
     src->rgb = new std::vector<unsigned char>;
+    src->loaded = new std::vector<GBytes*>;
     gst_base_src_set_live(GST_BASE_SRC(src), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(src), GST_FORMAT_TIME);
     gst_base_src_set_do_timestamp(GST_BASE_SRC(src), TRUE);
@@ -89,6 +94,10 @@ void finalize(GObject* object)
     gst_caps_unref(src->modes);
     g_free(src->bus);
     delete src->rgb;
+    for (GBytes* bytes : *src->loaded)
+        g_bytes_unref(bytes);
+    delete src->loaded;
+    g_free(src->frames);
     if (src->encoder)
         tjDestroy(src->encoder);
     g_mutex_clear(&src->lock);
@@ -114,6 +123,10 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* par
         g_free(src->bus);
         src->bus = g_value_dup_string(value);
         break;
+    case PropFrames:
+        g_free(src->frames);
+        src->frames = g_value_dup_string(value);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     }
@@ -136,6 +149,9 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* param)
     }
     case PropBus:
         g_value_set_string(value, src->bus);
+        break;
+    case PropFrames:
+        g_value_set_string(value, src->frames);
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
@@ -297,6 +313,28 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out)
     g_mutex_unlock(&src->lock);
     if (flushing)
         return GST_FLOW_FLUSHING;
+    if (src->frames && src->compressed) {
+        if (src->loaded->empty()) {
+            // "folder/name-%02d.jpg": files numbered from 0 up to the first missing one.
+            for (int n = 0;; ++n) {
+                gchar* path = g_strdup_printf(src->frames, n);
+                gchar* data = nullptr;
+                gsize size = 0;
+                const bool read = g_file_get_contents(path, &data, &size, nullptr);
+                g_free(path);
+                if (!read)
+                    break;
+                src->loaded->push_back(g_bytes_new_take(data, size));
+            }
+            if (src->loaded->empty()) {
+                GST_ELEMENT_ERROR(src, RESOURCE, NOT_FOUND, ("No frames at %s", src->frames), (nullptr));
+                return GST_FLOW_ERROR;
+            }
+        }
+        nextNumber(src->camera);
+        *out = gst_buffer_new_wrapped_bytes((*src->loaded)[src->next++ % src->loaded->size()]);
+        return GST_FLOW_OK;
+    }
     paint(src, nextNumber(src->camera));
     *out = src->compressed ? jpeg(src) : yuy2(src);
     return *out ? GST_FLOW_OK : GST_FLOW_ERROR;
@@ -317,6 +355,9 @@ void uvc_src_class_init(UvcSrcClass* klass)
         object, PropModes, g_param_spec_string("modes", "Modes", "Caps it offers", CommonModes, flags));
     g_object_class_install_property(
         object, PropBus, g_param_spec_string("bus", "Bus", "The USB bus it shares", nullptr, flags));
+    g_object_class_install_property(object, PropFrames,
+        g_param_spec_string(
+            "frames", "Frames", "JPEG files to send in turn (a printf pattern)", nullptr, flags));
 
     GstElementClass* element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(

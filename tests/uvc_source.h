@@ -6,7 +6,7 @@
 // reserves that mode's bandwidth on its USB bus at stream-on, failing as
 // v4l2src does when the bus has no room left. Each frame is one colour
 // with its camera and number stamped in its top row, in blocks that survive
-// JPEG.
+// JPEG; or, with "frames" set, JPEG files encoded beforehand, sent in turn.
 
 #include <QImage>
 
