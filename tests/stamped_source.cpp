@@ -1,6 +1,7 @@
 #include "stamped_source.h"
 
 #include "camera_property.h"
+#include "frame_pacer.h"
 
 #include <gst/base/gstpushsrc.h>
 
@@ -35,10 +36,7 @@ std::uint32_t nextFrame(int camera)
 struct StampSrc {
     GstPushSrc parent;
     int camera;
-    gint64 due;
-    gboolean flushing;
-    GMutex lock;
-    GCond wake;
+    FramePacer pacer;
 };
 struct StampSrcClass {
     GstPushSrcClass parent;
@@ -50,8 +48,7 @@ constexpr auto self = instanceOf<StampSrc>;
 
 void stamp_src_init(StampSrc* src)
 {
-    g_mutex_init(&src->lock);
-    g_cond_init(&src->wake);
+    src->pacer.init();
     gst_base_src_set_live(GST_BASE_SRC(src), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(src), GST_FORMAT_TIME);
     gst_base_src_set_do_timestamp(GST_BASE_SRC(src), TRUE);
@@ -60,49 +57,32 @@ void stamp_src_init(StampSrc* src)
 
 void finalize(GObject* object)
 {
-    g_mutex_clear(&self(object)->lock);
-    g_cond_clear(&self(object)->wake);
+    self(object)->pacer.clear();
     G_OBJECT_CLASS(stamp_src_parent_class)->finalize(object);
 }
 
 gboolean start(GstBaseSrc* base)
 {
-    self(base)->due = 0;
+    self(base)->pacer.restart();
     return TRUE;
 }
 
 gboolean unlock(GstBaseSrc* base)
 {
-    StampSrc* src = self(base);
-    g_mutex_lock(&src->lock);
-    src->flushing = TRUE;
-    g_cond_broadcast(&src->wake);
-    g_mutex_unlock(&src->lock);
+    self(base)->pacer.unlock();
     return TRUE;
 }
 
 gboolean unlockStop(GstBaseSrc* base)
 {
-    StampSrc* src = self(base);
-    g_mutex_lock(&src->lock);
-    src->flushing = FALSE;
-    g_mutex_unlock(&src->lock);
+    self(base)->pacer.unlockStop();
     return TRUE;
 }
 
 GstFlowReturn fill(GstPushSrc* push, GstBuffer* buffer)
 {
     StampSrc* src = self(push);
-    // Paced as a camera is: one frame a period.
-    g_mutex_lock(&src->lock);
-    if (src->due == 0)
-        src->due = g_get_monotonic_time();
-    while (!src->flushing && g_get_monotonic_time() < src->due)
-        g_cond_wait_until(&src->wake, &src->lock, src->due);
-    const bool flushing = src->flushing;
-    src->due += FramePeriodUs;
-    g_mutex_unlock(&src->lock);
-    if (flushing)
+    if (!src->pacer.waitForNext(FramePeriodUs))
         return GST_FLOW_FLUSHING;
 
     GstMapInfo map;

@@ -1,5 +1,7 @@
 #include "uvc_source.h"
 
+#include "frame_pacer.h"
+
 #include <gst/base/gstpushsrc.h>
 #include <turbojpeg.h>
 
@@ -43,11 +45,7 @@ struct UvcSrc {
     int width, height;
     gint64 periodUs;
     long long reserved;
-    // Pacing
-    gint64 due;
-    gboolean flushing;
-    GMutex lock;
-    GCond wake;
+    FramePacer pacer;
     tjhandle encoder;
     std::vector<unsigned char>* rgb;
     // Frames encoded beforehand, sent in turn instead of painted ones.
@@ -68,8 +66,7 @@ UvcSrc* self(gpointer object)
 
 void uvc_src_init(UvcSrc* src)
 {
-    g_mutex_init(&src->lock);
-    g_cond_init(&src->wake);
+    src->pacer.init();
     src->modes = gst_caps_from_string(CommonModes);
     src->rgb = new std::vector<unsigned char>;
     src->loaded = new std::vector<GBytes*>;
@@ -100,8 +97,7 @@ void finalize(GObject* object)
     g_free(src->frames);
     if (src->encoder)
         tjDestroy(src->encoder);
-    g_mutex_clear(&src->lock);
-    g_cond_clear(&src->wake);
+    src->pacer.clear();
     G_OBJECT_CLASS(uvc_src_parent_class)->finalize(object);
 }
 
@@ -206,7 +202,7 @@ gboolean decideAllocation(GstBaseSrc* base, GstQuery* query)
 
 gboolean start(GstBaseSrc* base)
 {
-    self(base)->due = 0;
+    self(base)->pacer.restart();
     return TRUE;
 }
 
@@ -218,20 +214,13 @@ gboolean stop(GstBaseSrc* base)
 
 gboolean unlock(GstBaseSrc* base)
 {
-    UvcSrc* src = self(base);
-    g_mutex_lock(&src->lock);
-    src->flushing = TRUE;
-    g_cond_broadcast(&src->wake);
-    g_mutex_unlock(&src->lock);
+    self(base)->pacer.unlock();
     return TRUE;
 }
 
 gboolean unlockStop(GstBaseSrc* base)
 {
-    UvcSrc* src = self(base);
-    g_mutex_lock(&src->lock);
-    src->flushing = FALSE;
-    g_mutex_unlock(&src->lock);
+    self(base)->pacer.unlockStop();
     return TRUE;
 }
 
@@ -303,15 +292,7 @@ GstBuffer* jpeg(UvcSrc* src)
 GstFlowReturn create(GstPushSrc* push, GstBuffer** out)
 {
     UvcSrc* src = self(push);
-    g_mutex_lock(&src->lock);
-    if (src->due == 0)
-        src->due = g_get_monotonic_time();
-    while (!src->flushing && g_get_monotonic_time() < src->due)
-        g_cond_wait_until(&src->wake, &src->lock, src->due);
-    const bool flushing = src->flushing;
-    src->due += src->periodUs;
-    g_mutex_unlock(&src->lock);
-    if (flushing)
+    if (!src->pacer.waitForNext(src->periodUs))
         return GST_FLOW_FLUSHING;
     if (src->frames && src->compressed) {
         if (src->loaded->empty()) {
