@@ -4,7 +4,7 @@
 // sources, which their element's unlock cuts short. Lives zeroed in a GObject
 // instance, set up by init() and torn down by clear().
 
-#include <glib.h>
+#include <gst/base/gstbasesrc.h>
 
 struct FramePacer {
     GMutex lock;
@@ -51,3 +51,26 @@ struct FramePacer {
         g_mutex_unlock(&lock);
     }
 };
+
+template <typename Instance> FramePacer& pacerOf(GstBaseSrc* base)
+{
+    return reinterpret_cast<Instance*>(base)->pacer;
+}
+
+// Makes the pacer in `Instance::pacer` restart with each start of the source
+// and give way to its unlock.
+template <typename Instance> void pacedBy(GstBaseSrcClass* klass)
+{
+    klass->start = [](GstBaseSrc* base) {
+        pacerOf<Instance>(base).restart();
+        return gboolean(TRUE);
+    };
+    klass->unlock = [](GstBaseSrc* base) {
+        pacerOf<Instance>(base).unlock();
+        return gboolean(TRUE);
+    };
+    klass->unlock_stop = [](GstBaseSrc* base) {
+        pacerOf<Instance>(base).unlockStop();
+        return gboolean(TRUE);
+    };
+}

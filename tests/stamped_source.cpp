@@ -61,24 +61,6 @@ void finalize(GObject* object)
     G_OBJECT_CLASS(stamp_src_parent_class)->finalize(object);
 }
 
-gboolean start(GstBaseSrc* base)
-{
-    self(base)->pacer.restart();
-    return TRUE;
-}
-
-gboolean unlock(GstBaseSrc* base)
-{
-    self(base)->pacer.unlock();
-    return TRUE;
-}
-
-gboolean unlockStop(GstBaseSrc* base)
-{
-    self(base)->pacer.unlockStop();
-    return TRUE;
-}
-
 GstFlowReturn fill(GstPushSrc* push, GstBuffer* buffer)
 {
     StampSrc* src = self(push);
@@ -117,10 +99,7 @@ void stamp_src_class_init(StampSrcClass* klass)
         GST_STATIC_CAPS("video/x-raw,format=BGRx,width=64,height=48,framerate=30/1"));
     gst_element_class_add_static_pad_template(element, &source);
 
-    GstBaseSrcClass* base = GST_BASE_SRC_CLASS(klass);
-    base->start = start;
-    base->unlock = unlock;
-    base->unlock_stop = unlockStop;
+    pacedBy<StampSrc>(GST_BASE_SRC_CLASS(klass));
     GST_PUSH_SRC_CLASS(klass)->fill = fill;
 }
 

@@ -200,27 +200,9 @@ gboolean decideAllocation(GstBaseSrc* base, GstQuery* query)
     return GST_BASE_SRC_CLASS(uvc_src_parent_class)->decide_allocation(base, query);
 }
 
-gboolean start(GstBaseSrc* base)
-{
-    self(base)->pacer.restart();
-    return TRUE;
-}
-
 gboolean stop(GstBaseSrc* base)
 {
     release(self(base));
-    return TRUE;
-}
-
-gboolean unlock(GstBaseSrc* base)
-{
-    self(base)->pacer.unlock();
-    return TRUE;
-}
-
-gboolean unlockStop(GstBaseSrc* base)
-{
-    self(base)->pacer.unlockStop();
     return TRUE;
 }
 
@@ -351,10 +333,8 @@ void uvc_src_class_init(UvcSrcClass* klass)
     base->get_caps = getCaps;
     base->set_caps = setCaps;
     base->decide_allocation = decideAllocation;
-    base->start = start;
     base->stop = stop;
-    base->unlock = unlock;
-    base->unlock_stop = unlockStop;
+    pacedBy<UvcSrc>(base);
     GST_PUSH_SRC_CLASS(klass)->create = create;
 }
 
