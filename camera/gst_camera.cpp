@@ -148,7 +148,8 @@ bool GstCamera::startIn(int index, std::size_t mode)
     pipeline.clearFailure();
     m_formatAt[index] = mode;
     ChosenCamera camera = m_choice[index];
-    camera.format = m_formats[index][mode];
+    if (mode < m_formats[index].size())
+        camera.format = m_formats[index][mode];
     std::string why;
     gst::ElementHandle built = buildPipeline(camera, index, why);
     if (!built) {
@@ -177,8 +178,8 @@ bool GstCamera::awaitDelivering(int index)
 
 bool GstCamera::start(int index)
 {
-    m_formats[index] = formatsOf(index);
-    const std::vector<std::string>& formats = m_formats[index];
+    // A copy: a camera plugged in again during a wait chooses anew.
+    const std::vector<std::string> formats = m_formats[index] = formatsOf(index);
     CameraPipeline& pipeline = *m_pipelines[index];
     for (std::size_t mode = 0; mode < formats.size(); ++mode) {
         if (startIn(index, mode) && awaitDelivering(index))
