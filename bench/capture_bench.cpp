@@ -44,10 +44,11 @@ Stats stats(std::vector<double> v)
     return { v[v.size() / 2], v.back() };
 }
 
-double cpuSeconds()
+// CPU seconds of this process, or of its children that have ended.
+double cpuSeconds(int who = RUSAGE_SELF)
 {
     rusage u {};
-    getrusage(RUSAGE_SELF, &u);
+    getrusage(who, &u);
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
@@ -174,18 +175,11 @@ struct MjpegFrames {
                       << "!"
                       << "fakesink"
                       << "sync=true";
-        rusage before {};
-        getrusage(RUSAGE_CHILDREN, &before);
+        const double before = cpuSeconds(RUSAGE_CHILDREN);
         QElapsedTimer t;
         t.start();
         QProcess::execute("gst-launch-1.0", arguments);
-        const double elapsed = t.nsecsElapsed() / 1e9;
-        rusage after {};
-        getrusage(RUSAGE_CHILDREN, &after);
-        const auto used = [](const rusage& u) {
-            return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-        };
-        return (used(after) - used(before)) / elapsed;
+        return (cpuSeconds(RUSAGE_CHILDREN) - before) / (t.nsecsElapsed() / 1e9);
     }
 };
 

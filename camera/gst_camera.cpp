@@ -107,25 +107,22 @@ void GstCamera::cameraChanged(int index, bool pluggedIn)
     // The live camera comes back by itself; the other at its next
     // selection, or now when both keep streaming. Nothing waits for it
     // here: a mode the bus refuses is left to the next selection.
-    if (m_controlStarted && (index == m_feed->live() || bothStream())) {
-        m_formats[index] = formatsOf(index);
-        startIn(index, 0);
-    }
+    if (m_controlStarted && (index == m_feed->live() || bothStream()))
+        startIn(index, modesFor(index).front());
 }
 
-std::vector<std::string> GstCamera::formatsOf(int index)
+std::vector<GstCamera::StartMode> GstCamera::modesFor(int index)
 {
     const ChosenCamera& camera = m_choice[index];
-    m_rates[index].clear();
     if (!camera.discovered || !camera.format.empty() || !camera.device)
-        return { camera.format };
+        return { { camera.format } };
     const gst::CapsHandle caps(gst_device_get_caps(camera.device.get()));
     const std::vector<CameraMode> offered = modesOf(caps.get());
     const std::vector<CameraMode> modes = modesToTry(offered);
     if (modes.empty()) {
         qCWarning(lcCamera, "%s offers no mode this program decodes; GStreamer picks one",
             cameraName(index).c_str());
-        return { std::string() };
+        return { {} };
     }
     // Told once, not at every start of a camera that takes turns.
     if (m_toldChoice[index] != modes.front().caps()) {
@@ -133,23 +130,20 @@ std::vector<std::string> GstCamera::formatsOf(int index)
         qCInfo(lcCamera, "%s streams %s, chosen among %zu modes", cameraName(index).c_str(),
             modes.front().describe().c_str(), offered.size());
     }
-    std::vector<std::string> formats;
-    for (const CameraMode& mode : modes) {
-        formats.push_back(mode.caps());
-        m_rates[index].push_back(mode.fps());
-    }
-    return formats;
+    std::vector<StartMode> toTry;
+    for (const CameraMode& mode : modes)
+        toTry.push_back({ mode.caps(), mode.fps() });
+    return toTry;
 }
 
-bool GstCamera::startIn(int index, std::size_t mode)
+bool GstCamera::startIn(int index, const StartMode& mode)
 {
     CameraPipeline& pipeline = *m_pipelines[index];
     pipeline.stop();
     pipeline.clearFailure();
-    m_formatAt[index] = mode;
+    m_rate[index] = mode.fps;
     ChosenCamera camera = m_choice[index];
-    if (mode < m_formats[index].size())
-        camera.format = m_formats[index][mode];
+    camera.format = mode.format;
     std::string why;
     gst::ElementHandle built = buildPipeline(camera, index, why);
     if (!built) {
@@ -163,8 +157,7 @@ std::chrono::milliseconds GstCamera::startBound(int index) const
 {
     // Where the rate is not known, that of the slowest camera on a bench.
     constexpr double SlowestFps = 5.0;
-    const std::size_t at = m_formatAt[index];
-    const double fps = at < m_rates[index].size() ? m_rates[index][at] : SlowestFps;
+    const double fps = m_rate[index] > 0 ? m_rate[index] : SlowestFps;
     const int warmup = m_choice[index].source.warmupFrames;
     return m_timeouts.select + std::chrono::milliseconds(static_cast<long long>(warmup * 1000.0 / fps));
 }
@@ -178,17 +171,16 @@ bool GstCamera::awaitDelivering(int index)
 
 bool GstCamera::start(int index)
 {
-    // A copy: a camera plugged in again during a wait chooses anew.
-    const std::vector<std::string> formats = m_formats[index] = formatsOf(index);
+    const std::vector<StartMode> modes = modesFor(index);
     CameraPipeline& pipeline = *m_pipelines[index];
-    for (std::size_t mode = 0; mode < formats.size(); ++mode) {
-        if (startIn(index, mode) && awaitDelivering(index))
+    for (std::size_t at = 0; at < modes.size(); ++at) {
+        if (startIn(index, modes[at]) && awaitDelivering(index))
             return true;
         if (!pipeline.failedForBandwidth())
             return false;
-        if (mode + 1 < formats.size())
+        if (at + 1 < modes.size())
             qCWarning(lcCamera, "%s: the USB bus has no room for %s; trying %s", cameraName(index).c_str(),
-                formats[mode].c_str(), formats[mode + 1].c_str());
+                modes[at].format.c_str(), modes[at + 1].format.c_str());
     }
     if (m_turns || !m_pipelines[1 - index]->running())
         return false;
@@ -199,7 +191,7 @@ bool GstCamera::start(int index)
         "waits for a camera to start; plug the cameras into different USB ports or controllers");
     m_turns = true;
     m_pipelines[1 - index]->stop();
-    return startIn(index, 0) && awaitDelivering(index);
+    return startIn(index, modes.front()) && awaitDelivering(index);
 }
 
 std::int32_t GstCamera::selectCamera(std::int32_t index)

@@ -84,12 +84,17 @@ private:
     // Starts the camera in its best mode and waits until it delivers; when
     // the bus refuses that mode's bandwidth, tries the smaller ones.
     bool start(int index);
-    bool startIn(int index, std::size_t mode);
+    // A format to ask of the camera, and its rate (0: not known).
+    struct StartMode {
+        std::string format;
+        double fps = 0;
+    };
+    bool startIn(int index, const StartMode& mode);
     bool awaitDelivering(int index);
     std::chrono::milliseconds startBound(int index) const;
-    // The modes worth trying for a camera; one empty format when the
-    // settings or its source decide.
-    std::vector<std::string> formatsOf(int index);
+    // The modes worth trying for a camera, best first; one with an empty
+    // format when the settings or its source decide.
+    std::vector<StartMode> modesFor(int index);
     bool bothStream() const { return m_keepStreaming && !m_turns; }
     QImage freshFrameOfLiveCamera();
 
@@ -101,11 +106,8 @@ private:
     std::unique_ptr<LiveFeed> m_feed;
     CameraWait m_wait;
     std::array<std::unique_ptr<CameraPipeline>, 2> m_pipelines;
-    // Per camera: the formats it may be started in, best first, their
-    // rates, and the one it was last started in.
-    std::array<std::vector<std::string>, 2> m_formats;
-    std::array<std::vector<double>, 2> m_rates;
-    std::array<std::size_t, 2> m_formatAt {};
+    // The rate of the mode each camera was last started in (0: not known).
+    std::array<double, 2> m_rate {};
     std::array<std::string, 2> m_toldChoice;
     bool m_keepStreaming = true;
     bool m_turns = false;
