@@ -209,6 +209,15 @@ void atRandomPhase()
 }
 
 // Runs the event loop for a while without busy waiting.
+// A benchmark may wait where the program never does.
+void settleNow(const std::function<void(image_store::ShareWorker::Done)>& request)
+{
+    bool done = false;
+    request([&done](std::exception_ptr) { done = true; });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+}
+
 void spin(int ms)
 {
     QEventLoop loop;
@@ -264,7 +273,7 @@ CameraTimes timeCameraOperations(
         live.SaveStill(0, 24, path, "");
         live.SelectCamera(1);
         times.sequence.push_back(t.nsecsElapsed() / 1e6);
-        stills.settle();
+        settleNow([&](image_store::ShareWorker::Done done) { stills.settle(std::move(done)); });
         spin(30);
     }
     return times;
@@ -334,6 +343,9 @@ struct Bench {
         QElapsedTimer t;
         t.start();
         window.findChild<QPushButton*>("cmd_capture")->click();
+        // The capture action lasts until its take is over and its converters run.
+        while (window.flow().busy())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         const double action = t.nsecsElapsed() / 1e6;
         QEventLoop loop;
         QTimer::singleShot(5000, &loop, &QEventLoop::quit);
@@ -358,7 +370,7 @@ struct Bench {
         f.start();
         live.SaveStill(0, 24, path, "");
         const double frames = f.nsecsElapsed() / 1e6;
-        store.waitForStills();
+        settleNow([&](image_store::ShareWorker::Done done) { store.settleStills(std::move(done)); });
         const qsizetype bytes = QFileInfo(share.samples + "/still.bmp").size();
         const double writes = rawWriteMs(share.samples, bytes) + rawWriteMs(share.samples, bytes);
         const double spawns = spawnMs(share.samples + "/imgconv32/imgcon32.exe") * 2;

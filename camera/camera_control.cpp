@@ -1,6 +1,10 @@
 #include "camera/camera_control.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <algorithm>
+#include <memory>
 #include <string>
 
 namespace camera {
@@ -44,6 +48,53 @@ void LiveCamera::SaveStill(
     std::int32_t compression, std::int32_t bitsPerPixel, QString& path, const QString& note)
 {
     call(operation::SaveStill, { compression, bitsPerPixel, &path, note });
+}
+
+void CameraDispatch::invokeLater(
+    std::int32_t dispid, DispatchKind kind, std::vector<Argument> arguments, Done done)
+{
+    Result result;
+    std::exception_ptr error;
+    try {
+        result = invoke(dispid, kind, arguments);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    QTimer::singleShot(
+        0, QCoreApplication::instance(), [done = std::move(done), result, error] { done(result, error); });
+}
+
+void LiveCamera::callLater(const Operation& op, std::vector<Argument> arguments, CameraDispatch::Done done)
+{
+    std::reverse(arguments.begin(), arguments.end());
+    m_dispatch.invokeLater(op.dispid, op.kind, std::move(arguments), std::move(done));
+}
+
+void LiveCamera::StartControlLater(std::function<void(std::int32_t status, std::exception_ptr error)> done)
+{
+    auto status = std::make_shared<std::int32_t>(0);
+    callLater(operation::StartControl, { status.get() },
+        [status, done = std::move(done)](const Result&, std::exception_ptr error) { done(*status, error); });
+}
+
+void LiveCamera::SelectCameraLater(
+    std::int32_t index, std::function<void(std::int32_t result, std::exception_ptr error)> done)
+{
+    callLater(operation::SelectCamera, { index },
+        [done = std::move(done)](const Result& result, std::exception_ptr error) {
+            const auto* value = std::get_if<std::int32_t>(&result);
+            if (!error && !value)
+                error = std::make_exception_ptr(CameraError("SelectCamera returned no value"));
+            done(value ? *value : 0, error);
+        });
+}
+
+void LiveCamera::SaveStillLater(std::int32_t compression, std::int32_t bitsPerPixel, const QString& path,
+    const QString& note, std::function<void(std::exception_ptr error)> done)
+{
+    auto byReference = std::make_shared<QString>(path);
+    callLater(operation::SaveStill, { compression, bitsPerPixel, byReference.get(), note },
+        [byReference, done = std::move(done)](const Result&, std::exception_ptr error) { done(error); });
 }
 
 const Operation* findOperation(std::int32_t dispid, DispatchKind kind)

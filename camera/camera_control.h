@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <stdexcept>
 #include <string_view>
@@ -58,21 +59,24 @@ inline const QString ControlSettingsKey
 // last element of the vector.
 class CameraDispatch {
 public:
+    // The answer to a call made without waiting: its result, or its error.
+    using Done = std::function<void(const Result& result, std::exception_ptr error)>;
+
     virtual ~CameraDispatch() = default;
+    // Returns once the operation is done; a wait for the camera blocks.
     virtual Result invoke(std::int32_t dispid, DispatchKind kind, std::vector<Argument>& arguments) = 0;
+    // The same call, answered on the event loop, never inside this call.
+    // By-reference arguments must live until `done` runs. By default the
+    // call is made now and answered later.
+    virtual void invokeLater(
+        std::int32_t dispid, DispatchKind kind, std::vector<Argument> arguments, Done done);
     // The widget in the main window that shows the live camera.
     virtual void attachView(LiveView* view) = 0;
-    // Told around each wait for a camera, while the event loop runs: what
-    // runs in between runs inside the caller's step, and the operator's
-    // input is then the observer's to hold.
-    virtual void observeWaits(std::function<void()> started, std::function<void()> ended)
-    {
-        Q_UNUSED(started);
-        Q_UNUSED(ended);
-    }
     // A capture begins: the SaveStill of each camera that follows may take
     // that camera's first frame since now, so both stills share one wait.
+    // Until endCapture, a camera plugged in again is restarted only after.
     virtual void beginCapture() { }
+    virtual void endCapture() { }
 };
 
 // Typed calls over a dispatch boundary, under the control's names.
@@ -91,15 +95,20 @@ public:
     std::int32_t SelectCamera(std::int32_t index);
     void SaveStill(std::int32_t compression, std::int32_t bitsPerPixel, QString& path, const QString& note);
 
+    // The same without waiting: the answer comes on the event loop.
+    void StartControlLater(std::function<void(std::int32_t status, std::exception_ptr error)> done);
+    void SelectCameraLater(
+        std::int32_t index, std::function<void(std::int32_t result, std::exception_ptr error)> done);
+    void SaveStillLater(std::int32_t compression, std::int32_t bitsPerPixel, const QString& path,
+        const QString& note, std::function<void(std::exception_ptr error)> done);
+
     void attachView(LiveView* view) { m_dispatch.attachView(view); }
-    void observeWaits(std::function<void()> started, std::function<void()> ended)
-    {
-        m_dispatch.observeWaits(std::move(started), std::move(ended));
-    }
     void beginCapture() { m_dispatch.beginCapture(); }
+    void endCapture() { m_dispatch.endCapture(); }
 
 private:
     Result call(const Operation& op, std::vector<Argument> arguments);
+    void callLater(const Operation& op, std::vector<Argument> arguments, CameraDispatch::Done done);
 
     CameraDispatch& m_dispatch;
 };

@@ -1,54 +1,84 @@
 #include "camera/camera_wait.h"
 
-#include <QEventLoop>
 #include <QTimer>
 
 namespace camera {
 
+struct CameraWait::Request {
+    std::function<bool()> done;
+    Then then;
+    std::unique_ptr<QTimer> deadline;
+};
+
+CameraWait::CameraWait() = default;
+CameraWait::~CameraWait() = default;
+
 void CameraWait::wake()
 {
-    // One queued call at a time: frames arrive faster than a wait needs them.
-    if (m_waiting.load() > 0 && !m_wakePending.exchange(true))
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_wakePending = false;
-                emit woken();
-            },
-            Qt::QueuedConnection);
+    bool post = false;
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_wakes;
+        // One queued check at a time: frames arrive faster than a wait needs them.
+        post = !std::exchange(m_checkPending, true);
+    }
+    m_woken.notify_all();
+    if (post)
+        QMetaObject::invokeMethod(this, &CameraWait::check, Qt::QueuedConnection);
+}
+
+void CameraWait::check()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_checkPending = false;
+    }
+    for (auto it = m_requests.begin(); it != m_requests.end();) {
+        const auto next = std::next(it);
+        if (it->done())
+            answer(it, true);
+        it = next;
+    }
+}
+
+void CameraWait::answer(std::list<Request>::iterator request, bool happened)
+{
+    const Then then = std::move(request->then);
+    // Stopped, not deleted: this may run inside the timer's own signal.
+    request->deadline->stop();
+    request->deadline.release()->deleteLater();
+    m_requests.erase(request);
+    then(happened);
+}
+
+void CameraWait::when(std::function<bool()> done, std::chrono::milliseconds bound, Then then)
+{
+    m_requests.push_back(Request { std::move(done), std::move(then), std::make_unique<QTimer>() });
+    const auto request = std::prev(m_requests.end());
+    QTimer& deadline = *request->deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    connect(&deadline, &QTimer::timeout, this, [this, request] { answer(request, request->done()); });
+    deadline.start(bound);
+    // What has happened already is told from the event loop too.
+    QMetaObject::invokeMethod(this, &CameraWait::check, Qt::QueuedConnection);
 }
 
 bool CameraWait::until(const std::function<bool()>& done, std::chrono::milliseconds bound)
 {
-    if (done())
-        return true;
-    QEventLoop loop;
-    const QMetaObject::Connection check = connect(this, &CameraWait::woken, &loop, [&] {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        const quint64 seen = m_wakes;
+        lock.unlock();
         if (done())
-            loop.quit();
-    });
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    deadline.start(bound);
-    ++m_waiting;
-    if (m_started)
-        m_started();
-    // A wake between the first check and the count above would be lost.
-    if (!done())
-        loop.exec(m_started ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-    if (m_ended)
-        m_ended();
-    --m_waiting;
-    disconnect(check);
+            return true;
+        lock.lock();
+        if (!m_woken.wait_until(lock, end, [&] { return m_wakes != seen; }))
+            break;
+    }
+    lock.unlock();
     return done();
-}
-
-void CameraWait::observe(std::function<void()> started, std::function<void()> ended)
-{
-    m_started = std::move(started);
-    m_ended = std::move(ended);
 }
 
 } // namespace camera

@@ -65,8 +65,8 @@ public:
     const QString& settingsProblem() const { return m_choice.settingsProblem(); }
 
     void attachView(LiveView* view) override;
-    void observeWaits(std::function<void()> started, std::function<void()> ended) override;
     void beginCapture() override;
+    void endCapture() override;
     // The two cameras take turns: the bus cannot carry both streams.
     bool takingTurns() const { return m_turns; }
 
@@ -79,24 +79,42 @@ private:
     std::int32_t selectCamera(std::int32_t index) override;
     void saveStill(std::int32_t compression, std::int32_t bitsPerPixel, const QString& path,
         const QString& note) override;
+    void startControlLater(Answer answer) override;
+    void selectCameraLater(std::int32_t index, Answer answer) override;
+    void saveStillLater(std::int32_t compression, std::int32_t bitsPerPixel, const QString& path,
+        const QString& note, Answer answer) override;
+
+    using Then = CameraWait::Then;
+    // Each operation is written once, as steps that go on when the camera
+    // has answered: inside a synchronous call each wait blocks, otherwise it
+    // is a request to m_wait.
+    template <typename Operation> std::int32_t blocking(Operation operation);
+    void await(std::function<bool()> done, std::chrono::milliseconds bound, Then then);
 
     void cameraChanged(int index, bool pluggedIn);
+    void applyPlugChanges();
+    void startControlThen(Answer answer);
+    void startEach(int index, std::int32_t started, Answer answer);
+    void selectCameraThen(std::int32_t index, Answer answer);
+    void saveStillThen(
+        std::int32_t compression, std::int32_t bitsPerPixel, const QString& path, Answer answer);
     // Starts the camera in its best mode and waits until it delivers; when
     // the bus refuses that mode's bandwidth, tries the smaller ones.
-    bool start(int index);
+    void start(int index, Then then);
     // A format to ask of the camera, and its rate (0: not known).
     struct StartMode {
         std::string format;
         double fps = 0;
     };
     bool startIn(int index, const StartMode& mode);
-    bool awaitDelivering(int index);
+    void startFrom(int index, std::shared_ptr<const std::vector<StartMode>> modes, std::size_t at, Then then);
+    void awaitDelivering(int index, Then then);
     std::chrono::milliseconds startBound(int index) const;
     // The modes worth trying for a camera, best first; one with an empty
     // format when the settings or its source decide.
     std::vector<StartMode> modesFor(int index);
     bool bothStream() const { return m_keepStreaming && !m_turns; }
-    QImage freshFrameOfLiveCamera();
+    void freshFrameOfLiveCamera(std::function<void(const QImage& frame, std::exception_ptr error)> then);
 
     image_store::StillWriter& m_stills;
     CameraTimeouts m_timeouts;
@@ -115,6 +133,12 @@ private:
     std::chrono::steady_clock::time_point m_captureBegan;
     std::array<bool, 2> m_captureMarked {};
     bool m_controlStarted = false;
+    // Inside a synchronous call: waits block.
+    bool m_blocking = false;
+    // Operations under way, and a capture: a camera plugged in meanwhile is
+    // restarted once they are over.
+    int m_busy = 0;
+    std::vector<std::pair<int, bool>> m_plugChanges;
 };
 
 } // namespace camera

@@ -10,10 +10,10 @@ void CaptureSession::arm(const QString& number)
     m_failureDetail.clear();
 }
 
-QString CaptureSession::recordCapture(const QDateTime& when, const QLocale& locale)
+QString CaptureSession::recordCapture(const QString& sample, const QDateTime& when, const QLocale& locale)
 {
-    m_capturedSamples.append(m_currentSample);
-    return m_currentSample + QStringLiteral(" captured at.... ") + generalDateText(when, locale);
+    m_capturedSamples.append(sample);
+    return sample + QStringLiteral(" captured at.... ") + generalDateText(when, locale);
 }
 
 void CaptureSession::captureFailed(const QString& status, const QString& detail)

@@ -15,9 +15,9 @@ public:
     void arm(const QString& number);
     void disarm() { m_currentSample.clear(); }
 
-    // Appends the armed sample, captured at `when`, to the history and
-    // returns the history line that tells of it.
-    QString recordCapture(const QDateTime& when, const QLocale& locale);
+    // Appends `sample`, captured at `when`, to the history and returns the
+    // history line that tells of it.
+    QString recordCapture(const QString& sample, const QDateTime& when, const QLocale& locale);
     const QStringList& capturedSamples() const { return m_capturedSamples; }
     qint64 capturedCount() const { return m_capturedSamples.size(); }
 

@@ -19,33 +19,28 @@
 #include <QScopeGuard>
 #include <QSet>
 
-namespace {
-} // namespace
-
 Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::Form_ImageMaker>())
     , m_camera(services.camera)
     , m_store(services.store)
     , m_prompts(services.prompts)
-    , m_clock(std::move(services.clock))
     , m_scans(services.scans)
     , m_scanDialog(this, services.scans, std::move(services.showScanDialog))
-    , m_conversions(std::move(services.conversionRetryDelays))
+    , m_conversions(services.store, std::move(services.conversionRetryDelays))
+    , m_flow(services.camera, services.store, m_conversions, *this, std::move(services.clock))
 {
     ui->setupUi(this);
+    m_results
+        = std::make_unique<ResultsView>(ResultsView::Widgets { ui->lbl_Pictures, ui->img_bttm, ui->img_color,
+                                            ui->cmd_Redo, ui->cmd_Delete, ui->lst_Captured, ui->lbl_Status },
+            m_store, m_conversions, m_flow.session());
     setUpLayout();
     setUpArtwork();
     setUpAccessibleNames();
     setUpTimers();
     connectHandlers();
-
-    guarded([this] { formLoad(); });
-
-    // Nothing can be captured before a sample is armed; the start-up check
-    // and arming enable the two buttons.
-    ui->cmd_capture->setEnabled(false);
-    ui->cmd_View->setEnabled(false);
+    formLoad();
     Timer1->start();
 }
 
@@ -105,13 +100,12 @@ void Form_ImageMaker::setUpTimers()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(StartupCheckDelayMs);
-    Timer1->setSingleShot(false);
-    connect(Timer1, &QTimer::timeout, this, [this] { m_held.run([this] { Timer1_Timer(); }); });
+    Timer1->setSingleShot(true);
+    connect(Timer1, &QTimer::timeout, &m_flow, &CaptureFlow::startupTick);
 
     m_typedScanPause.setSingleShot(true);
     m_typedScanPause.setInterval(ScanDetector::PauseMs);
-    connect(
-        &m_typedScanPause, &QTimer::timeout, this, [this] { m_held.run([this] { typedScanEnded(false); }); });
+    connect(&m_typedScanPause, &QTimer::timeout, this, [this] { typedScanEnded(false); });
 }
 
 void Form_ImageMaker::connectHandlers()
@@ -121,42 +115,26 @@ void Form_ImageMaker::connectHandlers()
         if (child->focusPolicy() != Qt::NoFocus)
             child->installEventFilter(this);
 
-    // Nothing of the window's own runs inside a wait on the share, nor
-    // anything the operator does; keys typed meanwhile come after it.
-    m_store.worker().deliverUserInputDuringWaits(true);
-    connect(&m_store.worker(), &image_store::ShareWorker::waitStarted, &m_held, &HeldCalls::hold);
-    connect(&m_store.worker(), &image_store::ShareWorker::waitEnded, &m_held, &HeldCalls::release);
-    connect(&m_store.worker(), &image_store::ShareWorker::waitStarted, &m_busyInput, &BusyInput::begin);
-    connect(&m_store.worker(), &image_store::ShareWorker::waitEnded, &m_busyInput, &BusyInput::end);
-    // Waits for a camera keep the view painting under the same discipline.
-    m_camera.observeWaits(
-        [this] {
-            m_held.hold();
-            m_busyInput.begin();
-        },
-        [this] {
-            m_held.release();
-            m_busyInput.end();
-        });
-    connect(&m_conversions, &ConversionWatch::unfinishedChanged, this, &Form_ImageMaker::renderStatus);
-    connect(&m_conversions, &ConversionWatch::ended, this,
-        [this](const QString& viewPrefix, const QString& sample) {
-            m_held.run([this, viewPrefix, sample] { conversionEnded(viewPrefix, sample); });
-        });
-
-    connect(ui->cmd_View, &QPushButton::clicked, this, [this] { guarded([this] { cmd_View_Click(); }); });
-    connect(ui->cmd_Close, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Close_Click);
-    connect(ui->cmd_wo, &QPushButton::clicked, this, &Form_ImageMaker::cmd_wo_Click);
-    connect(ui->cmd_capture, &QPushButton::clicked, this, &Form_ImageMaker::cmd_capture_Click);
-    connect(ui->lst_Captured, &QListWidget::itemDoubleClicked, this, &Form_ImageMaker::lst_Captured_DblClick);
-    connect(ui->cmd_Redo, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Redo_Click);
-    connect(ui->cmd_Delete, &QPushButton::clicked, this, &Form_ImageMaker::cmd_Delete_Click);
+    connect(m_results.get(), &ResultsView::pictureShown, this, &Form_ImageMaker::pictureShown);
+    connect(&m_flow, &CaptureFlow::failed, this, &Form_ImageMaker::report);
+    connect(ui->cmd_View, &QPushButton::clicked, &m_flow, &CaptureFlow::toggleView);
+    connect(ui->cmd_Close, &QPushButton::clicked, this, &QWidget::close);
+    connect(ui->cmd_wo, &QPushButton::clicked, &m_flow, &CaptureFlow::getNumber);
+    connect(ui->cmd_capture, &QPushButton::clicked, &m_flow, &CaptureFlow::capture);
+    connect(ui->lst_Captured, &QListWidget::itemDoubleClicked, this,
+        [this] { m_flow.showHistoryEntry(ui->lst_Captured->currentRow()); });
+    connect(ui->cmd_Redo, &QPushButton::clicked, &m_flow, &CaptureFlow::redo);
+    connect(ui->cmd_Delete, &QPushButton::clicked, this, [this] {
+        if (!m_flow.mayReview())
+            return;
+        m_results->deleting();
+        m_flow.deleteShown();
+    });
 }
 
 Form_ImageMaker::~Form_ImageMaker()
 {
     m_camera.attachView(nullptr);
-    m_camera.observeWaits({}, {});
 }
 
 void Form_ImageMaker::formLoad()
@@ -168,8 +146,7 @@ void Form_ImageMaker::formLoad()
         button->setPalette(palette);
     }
 
-    CurrentView = views::color().name;
-    InitCameras();
+    m_flow.start();
 
     QPalette window = palette();
     window.setColor(QPalette::Window, QColor(214, 141, 0));
@@ -188,244 +165,125 @@ void Form_ImageMaker::formLoad()
     ui->lbl_labnumber->setFont(QFont(QStringLiteral("Tahoma"), 10, QFont::Bold));
     showStatus(QStringLiteral("Waiting..."));
     ShowSampleImages(QString());
+    stateChanged();
 }
 
-void Form_ImageMaker::InitCameras()
+void Form_ImageMaker::showViewChosen(const views::View& view)
 {
-    m_camera.InitializeControl(camera::ControlApplicationName, camera::ControlSettingsKey, 0);
-    m_camera.SetStartupOptions(0, 0, 1);
-    std::int32_t status = 0;
-    m_camera.StartControl(status);
-    m_camera.StartupSwitch(-1);
-
-    const std::int32_t bottom = m_camera.SelectCamera(views::BottomCamIndex);
-    const std::int32_t color = m_camera.SelectCamera(views::ColorCamIndex);
-    if (bottom == 0 || color == 0) {
-        m_prompts.showMessage(this, QStringLiteral("Unable to connect to any camera"));
-        ui->cmd_capture->setEnabled(false);
-    }
-}
-
-void Form_ImageMaker::cmd_View_Click()
-{
-    // Only exactly "Color" turns to the bottom view; anything else to colour.
-    const views::View& next = CurrentView == views::color().name ? views::bottom() : views::color();
     // The button shows the view it turns back to.
-    const views::View& back = views::other(next);
-    // A share without the faces gets the ones shipped with the program; one
-    // that holds a face it cannot read is reported.
-    const std::optional<QImage> face = m_store.loadImageIfPresent(m_store.buttonFacePath(back.name));
-    ui->cmd_View->setIcon(face ? QIcon(QPixmap::fromImage(*face)) : artwork::viewButtonFace(back.name));
-    CurrentView = next.name;
-    ui->lbl_view->setText(next.caption);
+    const views::View& back = views::other(view);
+    ui->lbl_view->setText(view.caption);
     ui->cmd_View->setAccessibleName(QStringLiteral("Show the ") + back.spokenCamera);
-    m_camera.SelectCamera(next.cameraIndex);
+    ui->cmd_View->setIcon(artwork::viewButtonFace(back.name));
+    // A share with the faces has the last word; one that holds a face it
+    // cannot read is reported.
+    m_store.loadImageIfPresent(m_store.buttonFacePath(back.name),
+        [window = QPointer<Form_ImageMaker>(this), name = back.name](
+            const QImage& face, const QString& failure) {
+            if (!window || window->m_flow.currentView() == name)
+                return;
+            if (!failure.isEmpty())
+                window->report(failure);
+            else if (!face.isNull())
+                window->ui->cmd_View->setIcon(QIcon(QPixmap::fromImage(face)));
+        });
 }
 
-void Form_ImageMaker::ShowSampleImages(const QString& sample)
+QString Form_ImageMaker::numberText()
 {
-    QString caption = QStringLiteral("Last Image Taken");
-    ui->cmd_Redo->hide();
-    ui->cmd_Delete->hide();
-    ui->img_bttm->clear();
-    ui->img_color->clear();
-    m_shownSample.clear();
-    if (sample.size() == 8) {
-        m_shownSample = sample.trimmed();
-        for (const views::View* view : views::all())
-            loadPicture(view->filePrefix);
-        caption = sample;
-        ui->cmd_Redo->show();
-        ui->cmd_Delete->show();
-    }
-    ui->lbl_Pictures->setText(caption);
+    return m_scanDialog.numberText();
 }
 
-QLabel* Form_ImageMaker::pictureBox(const QString& viewPrefix) const
+void Form_ImageMaker::setNumberText(const QString& text)
 {
-    return viewPrefix == image_store::ColorPrefix ? ui->img_color : ui->img_bttm;
+    m_scanDialog.setNumberText(text);
 }
 
-QSize Form_ImageMaker::pictureSize(const QString& viewPrefix) const
+bool Form_ImageMaker::showScanDialog()
 {
-    // Decoded at the screen's pixel density, so it is sharp there.
-    const QLabel* box = pictureBox(viewPrefix);
-    return box->contentsRect().size() * box->devicePixelRatioF();
+    m_typedScanPause.stop();
+    m_scanDialog.showModal();
+    return m_scanDialog.exitSoftware();
 }
 
-void Form_ImageMaker::loadPicture(const QString& viewPrefix)
+void Form_ImageMaker::unloadScanDialog()
 {
-    const ConversionWatch::Picture conversion = m_conversions.picture(viewPrefix, m_shownSample);
-    if (conversion.state == ConversionWatch::State::Running) {
-        sayConvertingWhenSlow(viewPrefix);
-        return;
-    }
-    if (conversion.state == ConversionWatch::State::Failed) {
-        showBoxText(viewPrefix, ConversionFailedText);
-        return;
-    }
-    const QString path = m_store.imagePath(viewPrefix, m_shownSample, image_store::JpgExtension);
-    QImage picture;
-    QString failure;
-    try {
-        picture = m_store.loadImage(path, pictureSize(viewPrefix));
-    } catch (const image_store::ShareNotAnswering&) {
-        // Not one picture missing: the server; the operator must know.
-        throw;
-    } catch (const std::exception& error) {
-        failure = QString::fromUtf8(error.what());
-    }
-    placePicture(viewPrefix, m_shownSample, conversion.take, picture, failure);
+    m_scanDialog.unload();
 }
 
-void Form_ImageMaker::placePicture(const QString& viewPrefix, const QString& sample, quint64 take,
-    const QImage& picture, const QString& failure)
+Answer Form_ImageMaker::ask(const QString& text, const QString& title)
 {
-    const ConversionWatch::Picture conversion = m_conversions.picture(viewPrefix, sample);
-    // Read for a sample no longer shown, or for a take a newer one replaced.
-    if (sample != m_shownSample || conversion.state == ConversionWatch::State::Running
-        || conversion.take != take)
-        return;
-    QLabel* box = pictureBox(viewPrefix);
-    if (!picture.isNull()) {
-        QImage sharp = picture;
-        sharp.setDevicePixelRatio(box->devicePixelRatioF());
-        box->setPixmap(QPixmap::fromImage(sharp));
-        emit pictureShown(viewPrefix, sample);
-        return;
-    }
-    // A JPEG that is not there (yet) leaves its box empty; one that a
-    // conversion just wrote must be whole.
-    if (conversion.state != ConversionWatch::State::Ended)
-        return;
-    // Its failure, when the tries are spent, comes back through conversionEnded.
-    m_conversions.unreadable(viewPrefix, sample, take, failure);
+    // A scan that a step's end cut in two ends in the question.
+    m_prompts.carryDigits(std::exchange(m_keptDigits, QString()));
+    return m_prompts.askYesNo(this, text, title);
 }
 
-void Form_ImageMaker::conversionFailed(const QString& viewPrefix, const QString& sample)
+void Form_ImageMaker::tell(const QString& text)
 {
-    const QString why = m_conversions.picture(viewPrefix, sample).failure;
-    qCWarning(lcWindow, "Conversion of %s%s failed: %s", qPrintable(viewPrefix), qPrintable(sample),
-        qPrintable(why));
-    markHistory(sample);
-    if (sample == m_shownSample)
-        showBoxText(viewPrefix, ConversionFailedText);
-    // The status line belongs to a sample armed since, if there is one.
-    const QString armed = m_session.currentSample().trimmed();
-    if (armed.isEmpty() || armed == sample)
-        showStatus(conversionFailureText(views::ofPrefix(viewPrefix).name, sample), why);
+    m_prompts.showMessage(this, text);
 }
 
-void Form_ImageMaker::markHistory(const QString& sample)
+void Form_ImageMaker::showArmed(const QString& sample)
 {
-    QStringList reasons;
-    for (const views::View* view : views::all()) {
-        const ConversionWatch::Picture picture = m_conversions.picture(view->filePrefix, sample);
-        if (picture.state == ConversionWatch::State::Failed)
-            reasons << conversionFailureText(view->name, sample) + QStringLiteral(": ") + picture.failure;
-    }
-    // The latest take of the sample carries the mark; earlier ones never do.
-    bool latest = true;
-    const QStringList& samples = m_session.capturedSamples();
-    for (qsizetype i = samples.size() - 1; i >= 0; --i) {
-        if (samples[i].trimmed() != sample)
-            continue;
-        QListWidgetItem* item = ui->lst_Captured->item(int(i));
-        const QString why = latest ? reasons.join(QLatin1Char('\n')) : QString();
-        item->setIcon(why.isEmpty() ? QIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
-        item->setToolTip(why);
-        item->setData(Qt::AccessibleDescriptionRole, why);
-        latest = false;
-    }
+    showStatus(QStringLiteral("Ready"));
+    ui->lbl_labnumber->setText(QStringLiteral(" Current sample in view : ") + sample.trimmed());
+}
+
+void Form_ImageMaker::showNothingArmed()
+{
+    // A failed capture's reason stays until the next sample is armed.
+    showStatus(m_flow.session().waitingStatus(), m_flow.session().failureDetail());
+    ui->lbl_labnumber->setText(QString());
 }
 
 void Form_ImageMaker::showStatus(const QString& text, const QString& detail)
 {
-    m_statusText = text;
-    m_statusDetail = detail;
-    renderStatus();
+    m_results->showStatus(text, detail);
 }
 
-void Form_ImageMaker::renderStatus()
+void Form_ImageMaker::addHistoryLine(const QString& line)
 {
-    // Samples of the history still without their JPEGs stay told, whatever
-    // is said since. One whose capture failed was told then.
-    QSet<QString> captured;
-    for (const QString& sample : m_session.capturedSamples())
-        captured.insert(sample.trimmed());
-    int unfinished = 0;
-    for (const QString& sample : m_conversions.samplesWithoutJpeg())
-        unfinished += captured.contains(sample) ? 1 : 0;
-    QString text = m_statusText;
-    QStringList detail;
-    if (!m_statusDetail.isEmpty())
-        detail << m_statusDetail;
-    if (unfinished > 0) {
-        text += QStringLiteral(" \u00b7 %1 without JPEG").arg(unfinished);
-        detail << QStringLiteral("%1 of this run's samples lack a JPEG: it is being made again, or its "
-                                 "history line is marked.")
-                      .arg(unfinished);
+    m_results->addHistoryLine(line);
+}
+
+QString Form_ImageMaker::shownSampleCaption()
+{
+    return ui->lbl_Pictures->text();
+}
+
+void Form_ImageMaker::stateChanged()
+{
+    const bool busy = m_flow.busy();
+    // While a step waits on a camera or the share, no button acts, nor its
+    // Alt+letter; the focus comes back where it was.
+    if (busy && !m_focusBeforeBusy && isAncestorOf(QApplication::focusWidget()))
+        m_focusBeforeBusy = QApplication::focusWidget();
+    ui->cmd_capture->setEnabled(m_flow.captureEnabled() && !busy);
+    ui->cmd_View->setEnabled(m_flow.captureEnabled() && !busy);
+    ui->cmd_wo->setEnabled(!busy);
+    ui->cmd_Redo->setEnabled(!busy);
+    ui->cmd_Delete->setEnabled(!busy);
+    // Closing waits for a take, and acts at once otherwise.
+    ui->cmd_Close->setEnabled(!m_flow.taking());
+    if (!busy && m_focusBeforeBusy) {
+        if (m_focusBeforeBusy->isEnabled() && m_focusBeforeBusy->isVisible() && isActiveWindow())
+            m_focusBeforeBusy->setFocus(Qt::OtherFocusReason);
+        m_focusBeforeBusy = nullptr;
     }
-    ui->lbl_Status->setText(text);
-    ui->lbl_Status->setToolTip(detail.join(QLatin1Char('\n')));
-    ui->lbl_Status->setAccessibleDescription(detail.join(QLatin1Char('\n')));
 }
 
-void Form_ImageMaker::showBoxText(const QString& viewPrefix, const QString& text)
-{
-    QLabel* box = pictureBox(viewPrefix);
-    box->setAlignment(Qt::AlignCenter);
-    box->setWordWrap(true);
-    box->setText(text);
-}
-
-void Form_ImageMaker::sayConvertingWhenSlow(const QString& viewPrefix)
-{
-    const QString sample = m_shownSample;
-    const auto runFor = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - m_conversions.picture(viewPrefix, sample).startedAt);
-    const auto left = std::chrono::milliseconds(ConvertingNoticeMs) - runFor;
-    QTimer::singleShot(std::max(left, std::chrono::milliseconds(0)), this, [this, viewPrefix, sample] {
-        m_held.run([this, viewPrefix, sample] {
-            // The picture, or its failure, replaces it when the conversion ends.
-            if (sample == m_shownSample
-                && m_conversions.picture(viewPrefix, sample).state == ConversionWatch::State::Running)
-                showBoxText(viewPrefix, ConvertingText);
-        });
-    });
-}
-
-void Form_ImageMaker::conversionEnded(const QString& viewPrefix, const QString& sample)
-{
-    if (m_conversions.picture(viewPrefix, sample).state == ConversionWatch::State::Failed) {
-        conversionFailed(viewPrefix, sample);
-        return;
-    }
-    // One that ended well takes back its mark.
-    markHistory(sample);
-    if (m_shownSample.isEmpty() || sample != m_shownSample)
-        return;
-    // Read without waiting: the operator may be answering a question meanwhile.
-    const quint64 take = m_conversions.picture(viewPrefix, sample).take;
-    m_store.loadImageLater(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension),
-        pictureSize(viewPrefix),
-        [window = QPointer<Form_ImageMaker>(this), viewPrefix, sample, take](
-            const QImage& picture, const QString& failure) {
-            if (window)
-                window->m_held.run([window, viewPrefix, sample, take, picture, failure] {
-                    if (window)
-                        window->placePicture(viewPrefix, sample, take, picture, failure);
-                });
-        });
-}
-
-void Form_ImageMaker::cmd_Close_Click()
+void Form_ImageMaker::closeWindow()
 {
     close();
 }
 
 void Form_ImageMaker::closeEvent(QCloseEvent* event)
 {
+    // Never from inside a take: the program ends once it is over.
+    if (!m_flow.closeAsked()) {
+        event->ignore();
+        return;
+    }
     Timer1->stop();
     m_typedScanPause.stop();
     m_scanDialog.unload();
@@ -456,6 +314,36 @@ bool Form_ImageMaker::scanKeyTyped(QObject* watched, const QKeyEvent& key, ScanD
 {
     if (QApplication::activeModalWidget())
         return false;
+    if (m_flow.busy()) {
+        // A scan made while a step runs is kept whole for after it; other
+        // keys act on nothing now.
+        if (kind == ScanDetector::Kind::Digit) {
+            // Digits typed by hand before a scan are no part of it.
+            if (m_scans.burstLength() == 1)
+                m_keptBurstStart = m_keptDigits.size();
+            else if (m_scans.burstLength() == 2)
+                m_keptDigits.remove(0, std::exchange(m_keptBurstStart, 0));
+            m_keptDigits += key.text();
+        } else if (kind == ScanDetector::Kind::End) {
+            if (m_keptDigits.size() == SampleNumberLength)
+                m_flow.scanned(m_keptDigits);
+            m_keptDigits.clear();
+        } else if (kind == ScanDetector::Kind::Other) {
+            m_keptDigits.clear();
+        }
+        return kind == ScanDetector::Kind::Digit || kind == ScanDetector::Kind::End;
+    }
+    if (!m_keptDigits.isEmpty()) {
+        // The rest of a scan begun while a step ran.
+        const QString kept = std::exchange(m_keptDigits, QString());
+        if (kind == ScanDetector::Kind::End) {
+            if (kept.size() == SampleNumberLength)
+                m_flow.scanned(kept);
+            return true;
+        }
+        if (kind == ScanDetector::Kind::Digit && m_flow.state() == CaptureFlow::State::Idle)
+            m_scanDialog.setNumberText(m_scanDialog.numberText() + kept);
+    }
     if (kind == ScanDetector::Kind::End) {
         if (m_typedScanPause.isActive()) {
             typedScanEnded(true);
@@ -463,12 +351,12 @@ bool Form_ImageMaker::scanKeyTyped(QObject* watched, const QKeyEvent& key, ScanD
         }
         // Enter on a history entry shows it, as a double-click does.
         if (watched == ui->lst_Captured && ui->lst_Captured->currentItem()) {
-            lst_Captured_DblClick();
+            m_flow.showHistoryEntry(ui->lst_Captured->currentRow());
             return true;
         }
         return false;
     }
-    if (kind != ScanDetector::Kind::Digit)
+    if (kind != ScanDetector::Kind::Digit || m_flow.state() != CaptureFlow::State::Idle)
         return false;
     // Until its end, or a pause, the scan goes on in the dialog's number.
     m_scanDialog.dialog().digitTyped(key.text().at(0));
@@ -476,22 +364,21 @@ bool Form_ImageMaker::scanKeyTyped(QObject* watched, const QKeyEvent& key, ScanD
     return true;
 }
 
-void Form_ImageMaker::guarded(const std::function<void()>& handler)
+void Form_ImageMaker::typedScanEnded(bool byEnter)
 {
-    ++m_handling;
-    const auto handled = qScopeGuard([this] { --m_handling; });
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        report(error);
-    }
+    m_typedScanPause.stop();
+    // A scan's Enter arms its number as the dialog's OK would; digits typed
+    // by hand, or a refused scan, open the dialog to go on with.
+    if (!byEnter || m_scanDialog.dialog().refusedTooLong())
+        m_flow.typedDigitsPaused();
+    else
+        m_flow.scanned(m_scanDialog.numberText());
 }
 
-void Form_ImageMaker::report(const std::exception& error)
+void Form_ImageMaker::report(const QString& what)
 {
-    qCWarning(lcWindow, "%s", error.what());
     try {
-        m_prompts.showMessage(this, QString::fromStdString(error.what()));
+        m_prompts.showMessage(this, what);
     } catch (...) {
         // Nothing is left to tell the operator with.
     }

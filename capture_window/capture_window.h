@@ -1,16 +1,17 @@
 #pragma once
 
 #include "camera/camera_control.h"
-#include "capture_window/busy_input.h"
+#include "capture_window/capture_flow.h"
 #include "capture_window/capture_session.h"
 #include "capture_window/conversion_watch.h"
-#include "capture_window/held_calls.h"
 #include "capture_window/prompts.h"
+#include "capture_window/results_view.h"
 #include "image_store/image_store.h"
 #include "scan_dialog/scan_detector.h"
 #include "scan_dialog/scan_dialog_access.h"
 
 #include <QDateTime>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -41,36 +42,30 @@ struct CaptureWindowServices {
     std::vector<std::chrono::milliseconds> conversionRetryDelays = ConversionWatch::defaultRetryDelays();
 };
 
-// The main window: live view, arming, capture, history and review.
-class Form_ImageMaker : public QWidget {
+// The main window: it builds the widgets, forwards the operator's actions
+// to the capture flow and shows its state; what may run now (buttons, their
+// Alt+letters, closing) follows from that state.
+class Form_ImageMaker : public QWidget, private FlowScreen {
     Q_OBJECT
 public:
     explicit Form_ImageMaker(CaptureWindowServices services, QWidget* parent = nullptr);
     ~Form_ImageMaker() override;
 
-    // Start-up and display.
-    void InitCameras();
-    void ShowSampleImages(const QString& sample);
+    void ShowSampleImages(const QString& sample) { m_results->ShowSampleImages(sample); }
+    // Arms the number in the scan dialog and asks "Take picture now?";
+    // true when the answer was Yes. The caller then takes the picture.
+    bool AcceptSampleNumber() { return m_flow.acceptSampleNumber(); }
 
-    // Arming. Returns whether the operator asked to take the picture now;
-    // the caller then runs the capture chain.
-    bool AcceptSampleNumber();
-    void CheckSampleOnStartup();
-
-    // Capture.
-    bool CaptureViews();
-    void RecordCapture();
-
-    const QString& currentView() const { return CurrentView; }
-    const QString& currentSample() const { return m_session.currentSample(); }
-    const QStringList& capturedSamples() const { return m_session.capturedSamples(); }
-    qint64 capturedCount() const { return m_session.capturedCount(); }
+    const QString& currentView() const { return m_flow.currentView(); }
+    const QString& currentSample() const { return m_flow.session().currentSample(); }
+    const QStringList& capturedSamples() const { return m_flow.session().capturedSamples(); }
+    qint64 capturedCount() const { return m_flow.session().capturedCount(); }
     ScanDialogAccess& scanDialog() { return m_scanDialog; }
+    const CaptureFlow& flow() const { return m_flow; }
 
     static constexpr int StartupCheckDelayMs = 1000;
-    static constexpr int ConvertingNoticeMs = 500;
-    static inline const QString ConvertingText = QStringLiteral("Converting…");
-    static inline const QString ConversionFailedText = QStringLiteral("Conversion failed");
+    static inline const QString ConvertingText = ResultsView::ConvertingText;
+    static inline const QString ConversionFailedText = ResultsView::ConversionFailedText;
 
 signals:
     // A picture of the displayed sample was put in the panel.
@@ -88,81 +83,46 @@ private:
     void setUpAccessibleNames();
     void setUpTimers();
     void connectHandlers();
-
-    // Event handlers.
     void formLoad();
-    void cmd_View_Click();
-    void cmd_Close_Click();
-    void Timer1_Timer();
-    void cmd_wo_Click();
-    void cmd_capture_Click();
-    void lst_Captured_DblClick();
-    void cmd_Redo_Click();
-    void cmd_Delete_Click();
 
-    // Steps of the handlers above.
-    void getWoAction(bool showDialog = true);
-    void openScanDialogLater();
-    // Digits typed while no dialog was open: collected for the scan dialog.
+    // Digits typed while no dialog or question was open.
     bool scanKeyTyped(QObject* watched, const QKeyEvent& key, ScanDetector::Kind kind);
     void typedScanEnded(bool byEnter);
-    void captureChain();
-    void captureAction();
-    void finishCapture(qint16 returnCamera, bool convert = true);
-    void showCaptureFailure();
-    void runStartupCheckWhenIdle();
-    void enterWaiting();
+    void report(const QString& what);
 
-    // A picture of the shown sample: its JPEG once its conversion ended well,
-    // nothing while it runs, "Conversion failed" when it did.
-    void loadPicture(const QString& viewPrefix);
-    // `take` is the conversion's take the picture was read for.
-    void placePicture(const QString& viewPrefix, const QString& sample, quint64 take, const QImage& picture,
-        const QString& failure);
-    // "Converting…" in the picture's box once its conversion has run for
-    // ConvertingNoticeMs, unless it has ended by then.
-    void sayConvertingWhenSlow(const QString& viewPrefix);
-    void showBoxText(const QString& viewPrefix, const QString& text);
-    QLabel* pictureBox(const QString& viewPrefix) const;
-    QSize pictureSize(const QString& viewPrefix) const;
-    void conversionEnded(const QString& viewPrefix, const QString& sample);
-
-    // The status line: `text` for the operator, `detail` in its tooltip and
-    // for a screen reader.
-    void showStatus(const QString& text, const QString& detail = {});
-    void renderStatus();
-    // A conversion's failure, once it is known: its picture box if the
-    // sample is shown, its history line, and the status line unless another
-    // sample was armed since.
-    void conversionFailed(const QString& viewPrefix, const QString& sample);
-    void markHistory(const QString& sample);
-
-    // Runs a handler; an error it does not trap is shown and the program goes on.
-    void guarded(const std::function<void()>& handler);
-    void report(const std::exception& error);
+    // The flow's screen.
+    QString numberText() override;
+    void setNumberText(const QString& text) override;
+    bool showScanDialog() override;
+    void unloadScanDialog() override;
+    Answer ask(const QString& text, const QString& title) override;
+    void tell(const QString& text) override;
+    void showArmed(const QString& sample) override;
+    void showNothingArmed() override;
+    void showStatus(const QString& text, const QString& detail = {}) override;
+    void addHistoryLine(const QString& line) override;
+    void showSampleImages(const QString& sample) override { m_results->ShowSampleImages(sample); }
+    QString shownSampleCaption() override;
+    void hideReviewButtons() override { m_results->hideReviewButtons(); }
+    void showViewChosen(const views::View& view) override;
+    void stateChanged() override;
+    void closeWindow() override;
 
     std::unique_ptr<Ui::Form_ImageMaker> ui;
-    camera::LiveCamera m_camera;
+    camera::CameraDispatch& m_camera;
     image_store::ImageStore& m_store;
     Prompts& m_prompts;
-    std::function<QDateTime()> m_clock;
     ScanDetector& m_scans;
     ScanDialogAccess m_scanDialog;
     QTimer* Timer1 = nullptr;
-    HeldCalls m_held;
-    // Window handling under way, a question's wait included.
-    int m_handling = 0;
-    BusyInput m_busyInput { *this, m_held, [this] { return m_handling > 0; } };
-
-    QString CurrentView;
-    CaptureSession m_session;
-
     ConversionWatch m_conversions;
-    // The sample whose pictures the panel shows; empty when none.
-    QString m_shownSample;
-    // The status line as last said, before the count of samples without JPEGs.
-    QString m_statusText;
-    QString m_statusDetail;
+    CaptureFlow m_flow;
+    std::unique_ptr<ResultsView> m_results;
+    // The control that had the focus before a step disabled it.
+    QPointer<QWidget> m_focusBeforeBusy;
     // A pause after digits typed into the window ends them without an Enter.
     QTimer m_typedScanPause;
+    // Digits of a scan typed while a step runs: kept for after it.
+    QString m_keptDigits;
+    qsizetype m_keptBurstStart = 0;
 };

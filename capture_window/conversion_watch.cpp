@@ -28,9 +28,45 @@ std::vector<std::chrono::milliseconds> ConversionWatch::defaultRetryDelays()
     return { 1s, 3s, 10s };
 }
 
-ConversionWatch::ConversionWatch(std::vector<std::chrono::milliseconds> retryDelays)
-    : m_retryDelays(std::move(retryDelays))
+ConversionWatch::ConversionWatch(
+    image_store::ImageStore& store, std::vector<std::chrono::milliseconds> retryDelays)
+    : m_store(store)
+    , m_retryDelays(std::move(retryDelays))
 {
+}
+
+void ConversionWatch::convert(const QString& sample, image_store::ShareWorker::Done launched)
+{
+    struct Launches {
+        int left = 2;
+        std::exception_ptr first;
+        image_store::ShareWorker::Done launched;
+    };
+    auto launches = std::make_shared<Launches>(Launches { 2, nullptr, std::move(launched) });
+    for (const QString& prefix : { image_store::BottomPrefix, image_store::ColorPrefix }) {
+        const QString command = m_store.converterCommand(prefix, sample);
+        // Tried again without a wait: the operator is on to the next sample by then.
+        image_store::ImageStore& store = m_store;
+        Restart restart = [&store, command](image_store::ProcessLauncher::Finished finished) {
+            store.startConversion(command, 2, std::move(finished));
+        };
+        m_store.startConversion(command, 2, begin(prefix, sample, std::move(restart)),
+            [watch = QPointer<ConversionWatch>(this), launches, prefix, sample](std::exception_ptr error) {
+                if (error) {
+                    if (watch) {
+                        try {
+                            std::rethrow_exception(error);
+                        } catch (const std::exception& failure) {
+                            watch->fail(prefix, sample, QString::fromUtf8(failure.what()));
+                        }
+                    }
+                    if (!launches->first)
+                        launches->first = error;
+                }
+                if (--launches->left == 0)
+                    launches->launched(launches->first);
+            });
+    }
 }
 
 image_store::ProcessLauncher::Finished ConversionWatch::begin(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image_store/image_store.h"
 #include "image_store/process_launcher.h"
 
 #include <QHash>
@@ -11,10 +12,11 @@
 #include <functional>
 #include <vector>
 
-// What is known of each picture's latest conversion, by view prefix and
-// sample: still running (or waiting to be tried again), ended well, or
-// failed and why. Converters report their end here; the picture panel asks
-// before it loads a JPEG. A report from an older take's converter is
+// The one owner of conversions: it launches the converters of a take, and
+// knows of each picture's latest conversion, by view prefix and sample:
+// still running (or waiting to be tried again), ended well, or failed and
+// why. Converters report their end here; the picture panel asks before it
+// loads a JPEG. A report from an older take's converter is
 // ignored once a newer one has begun. A conversion the share failed (not
 // one the converter refused) is started again after each of the delays in
 // turn, as long as no newer take began; it fails only when they are spent.
@@ -36,7 +38,13 @@ public:
     using Restart = std::function<void(image_store::ProcessLauncher::Finished finished)>;
 
     static std::vector<std::chrono::milliseconds> defaultRetryDelays();
-    explicit ConversionWatch(std::vector<std::chrono::milliseconds> retryDelays = defaultRetryDelays());
+    explicit ConversionWatch(image_store::ImageStore& store,
+        std::vector<std::chrono::milliseconds> retryDelays = defaultRetryDelays());
+
+    // Launches the converters of a take's two bitmaps, bottom first, without
+    // waiting; `launched` gets the first start that failed, or null, once
+    // both have started or failed to.
+    void convert(const QString& sample, image_store::ShareWorker::Done launched);
 
     // Notes a conversion that is about to start; hand what this returns to
     // the launcher as the conversion's end.
@@ -71,6 +79,7 @@ private:
         const QString& failure);
     void retryLater(const QString& key, quint64 take, const QString& viewPrefix);
 
+    image_store::ImageStore& m_store;
     std::vector<std::chrono::milliseconds> m_retryDelays;
     QHash<QString, Entry> m_pictures;
     quint64 m_lastTake = 0;

@@ -34,6 +34,7 @@ public:
     }
 
     const QString& scanned() const { return m_scanned; }
+    void carry(const QString& digits) { m_digits = digits; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -85,8 +86,13 @@ private:
                 m_pause.stop();
             return true;
         case ScanDetector::Kind::End:
-            if (m_digits.isEmpty())
-                return false;
+            if (m_digits.isEmpty()) {
+                // A scan whose digits came before this question was on screen.
+                if (!m_scans.endedScan())
+                    return false;
+                setInformativeText(NotASampleNumber);
+                return true;
+            }
             scanEnded();
             return true;
         case ScanDetector::Kind::Ignored:
@@ -140,6 +146,7 @@ void MessageBoxPrompts::showMessage(QWidget* parent, const QString& text, const 
 Answer MessageBoxPrompts::askYesNo(QWidget* parent, const QString& text, const QString& title)
 {
     PlainMessageBox box(parent, m_scans, text, title, QMessageBox::Yes | QMessageBox::No);
+    box.carry(std::exchange(m_carried, QString()));
     const bool yes = runModal(box) == QMessageBox::Yes;
     return { yes, box.scanned() };
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 class QWidget;
 class ScanDetector;
@@ -23,6 +24,9 @@ public:
     virtual void showMessage(QWidget* parent, const QString& text, const QString& title = {}) = 0;
     // Yes is the default answer, so Enter answers Yes.
     virtual Answer askYesNo(QWidget* parent, const QString& text, const QString& title = {}) = 0;
+    // Digits of a scan that began before the next question was on screen:
+    // its end, in that question, ends them.
+    virtual void carryDigits(const QString& digits) { Q_UNUSED(digits); }
 };
 
 // The real boxes: no icon, OK or Yes/No. A Yes/No box has no way out but its
@@ -39,7 +43,9 @@ public:
     }
     void showMessage(QWidget* parent, const QString& text, const QString& title = {}) override;
     Answer askYesNo(QWidget* parent, const QString& text, const QString& title = {}) override;
+    void carryDigits(const QString& digits) override { m_carried = digits; }
 
 private:
     ScanDetector& m_scans;
+    QString m_carried;
 };

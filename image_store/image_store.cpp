@@ -97,81 +97,93 @@ void ImageStore::beginTake(const QString& sample)
     m_stills.beginTake(sampleImageDirectory() + QLatin1Char('.') + sample + QStringLiteral(".claim"), sample);
 }
 
-void ImageStore::startConversion(const QString& command, int windowStyle, ProcessLauncher::Finished finished)
+void ImageStore::startConversion(
+    const QString& command, int windowStyle, ProcessLauncher::Finished finished, ShareWorker::Done launched)
 {
-    // Starting it reads the program from the share, which may hang.
-    const ProcessLauncher::Prepared prepared = m_launcher.prepare(command, windowStyle);
-    const Spawned spawned = m_worker.call([prepared] { return prepared(); });
-    m_launcher.watch(spawned, std::move(finished));
-}
-
-void ImageStore::startConversionLater(const QString& command, ProcessLauncher::Finished finished)
-{
+    const auto notStarted = [finished, launched](std::exception_ptr error) {
+        if (launched) {
+            launched(error);
+            return;
+        }
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& failure) {
+            finished(ProcessEnd { false, 0, QString::fromUtf8(failure.what()) });
+        }
+    };
     ProcessLauncher::Prepared prepared;
     try {
-        prepared = m_launcher.prepare(command, 2);
-    } catch (const std::exception& error) {
-        finished(ProcessEnd { false, 0, QString::fromUtf8(error.what()) });
+        prepared = m_launcher.prepare(command, windowStyle);
+    } catch (...) {
+        // Told from the event loop, as a start on the share would be.
+        m_worker.submit(
+            [] {}, [notStarted, error = std::current_exception()](std::exception_ptr) { notStarted(error); });
         return;
     }
+    // Starting it reads the program from the share, which may hang.
     auto spawned = std::make_shared<Spawned>();
     m_worker.submit([prepared, spawned] { *spawned = prepared(); },
-        [this, spawned, finished = std::move(finished)](std::exception_ptr error) {
-            if (!error) {
-                m_launcher.watch(*spawned, finished);
+        [this, spawned, finished, launched, notStarted](std::exception_ptr error) {
+            if (error) {
+                notStarted(error);
                 return;
             }
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::exception& failure) {
-                finished(ProcessEnd { false, 0, QString::fromUtf8(failure.what()) });
-            }
+            m_launcher.watch(*spawned, finished);
+            if (launched)
+                launched(nullptr);
         });
 }
 
-QImage ImageStore::loadImage(const QString& path, const QSize& scaledTo) const
+namespace {
+
+ShareWorker::Done deliver(std::shared_ptr<QImage> picture, ImageStore::Loaded loaded)
 {
-    const QString local = m_share.toLocal(path);
-    return m_worker.call([local, scaledTo] { return readImage(local, scaledTo); });
+    return [picture = std::move(picture), loaded = std::move(loaded)](std::exception_ptr error) {
+        if (!error) {
+            loaded(*picture, {});
+            return;
+        }
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& failure) {
+            loaded({}, QString::fromUtf8(failure.what()));
+        }
+    };
 }
 
-std::optional<QImage> ImageStore::loadImageIfPresent(const QString& path) const
-{
-    const QString local = m_share.toLocal(path);
-    return m_worker.call([local]() -> std::optional<QImage> {
-        if (!QFileInfo::exists(local))
-            return std::nullopt;
-        return readImage(local, {});
-    });
-}
+} // namespace
 
-void ImageStore::loadImageLater(const QString& path, const QSize& scaledTo, Loaded loaded) const
+void ImageStore::loadImage(const QString& path, const QSize& scaledTo, Loaded loaded) const
 {
     const QString local = m_share.toLocal(path);
     auto picture = std::make_shared<QImage>();
     m_worker.submit([local, scaledTo, picture] { *picture = readImage(local, scaledTo); },
-        [picture, loaded = std::move(loaded)](std::exception_ptr error) {
-            if (!error) {
-                loaded(*picture, {});
-                return;
-            }
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::exception& failure) {
-                loaded({}, QString::fromUtf8(failure.what()));
-            }
-        });
+        deliver(picture, std::move(loaded)));
 }
 
-void ImageStore::deleteJpegs(const QString& sample)
+void ImageStore::loadImageIfPresent(const QString& path, Loaded loaded) const
+{
+    const QString local = m_share.toLocal(path);
+    auto picture = std::make_shared<QImage>();
+    m_worker.submit(
+        [local, picture] {
+            if (QFileInfo::exists(local))
+                *picture = readImage(local, {});
+        },
+        deliver(picture, std::move(loaded)));
+}
+
+void ImageStore::deleteJpegs(const QString& sample, ShareWorker::Done done)
 {
     // Colour first: a failure there leaves the bottom one untouched.
     const QString color = m_share.toLocal(imagePath(ColorPrefix, sample, JpgExtension));
     const QString bottom = m_share.toLocal(imagePath(BottomPrefix, sample, JpgExtension));
-    m_worker.call([color, bottom] {
-        deleteIfExists(color);
-        deleteIfExists(bottom);
-    });
+    m_worker.submit(
+        [color, bottom] {
+            deleteIfExists(color);
+            deleteIfExists(bottom);
+        },
+        std::move(done));
 }
 
 } // namespace image_store

@@ -10,7 +10,7 @@
 #include <QImage>
 #include <QString>
 
-#include <optional>
+#include <functional>
 
 namespace image_store {
 
@@ -37,39 +37,39 @@ public:
     QString converterProgram() const;
     QString converterCommand(const QString& viewPrefix, const QString& sample) const;
 
-    // `finished` runs on the event loop once the converter has ended.
-    void startConversion(
-        const QString& command, int windowStyle = 2, ProcessLauncher::Finished finished = {});
-    // The same without waiting; a start that fails ends it at once, with
-    // the reason in ProcessEnd::notStarted.
-    void startConversionLater(const QString& command, ProcessLauncher::Finished finished);
+    // Starts the converter without waiting for it; `finished` runs on the
+    // event loop once it has ended. A start that fails (LaunchError, or the
+    // share not answering) goes to `launched` when given, else ends it at
+    // once with the reason in ProcessEnd::notStarted; `launched` gets null
+    // once the converter runs.
+    void startConversion(const QString& command, int windowStyle, ProcessLauncher::Finished finished,
+        ShareWorker::Done launched = {});
 
     // Where the camera puts its stills.
     StillWriter& stills() { return m_stills; }
     // The stills written from here on are one take of the sample: no other
     // bench writes it meanwhile (SampleTakenElsewhere otherwise).
     void beginTake(const QString& sample);
-    // Waits until the stills written so far are in place and still this
-    // take's; throws the first that could not be written.
-    void waitForStills() { m_stills.settle(); }
+    // `done` runs once the stills written so far are in place and still
+    // this take's, with the first that could not be written, or null.
+    void settleStills(ShareWorker::Done done) { m_stills.settle(std::move(done)); }
     void endTake() { m_stills.endTake(); }
-    // The worker's waits, which run the event loop inside the caller's step.
-    ShareWorker& worker() { return m_worker; }
 
-    // Throws StoreError when the file is missing or cannot be read as a
-    // picture. A non-empty size decodes it straight to that size.
-    QImage loadImage(const QString& path, const QSize& scaledTo = {}) const;
-    // The same, but nothing when the file does not exist.
-    std::optional<QImage> loadImageIfPresent(const QString& path) const;
-    // The same without waiting: `loaded` gets the picture, or the reason.
+    // Reads a picture without waiting: `loaded` gets it, or the reason it
+    // could not be read (missing, not a picture). A non-empty size decodes
+    // it straight to that size.
     using Loaded = std::function<void(const QImage& picture, const QString& failure)>;
-    void loadImageLater(const QString& path, const QSize& scaledTo, Loaded loaded) const;
+    void loadImage(const QString& path, const QSize& scaledTo, Loaded loaded) const;
+    // The same, but a file that does not exist is no failure: `loaded` gets
+    // a null picture and no reason.
+    void loadImageIfPresent(const QString& path, Loaded loaded) const;
 
     // Colour JPEG first, then bottom, each only when it exists. A read-only
-    // file is not overridden: it raises, and a failure on the colour file
+    // file is not overridden: it fails, and a failure on the colour file
     // leaves the bottom one untouched. Bitmaps are never deleted. A JPEG
     // being written goes too, so a conversion at work cannot bring it back.
-    void deleteJpegs(const QString& sample);
+    // `done` gets the failure, or null.
+    void deleteJpegs(const QString& sample, ShareWorker::Done done);
 
 private:
     const ShareMap& m_share;

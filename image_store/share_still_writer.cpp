@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <sys/stat.h>
 
 namespace image_store {
@@ -58,27 +59,33 @@ void ShareStillWriter::write(const QString& sharePath, const QImage& frame)
     }));
 }
 
-void ShareStillWriter::settle()
+void ShareStillWriter::settle(ShareWorker::Done done)
 {
-    const std::vector<ShareWorker::Ticket> pending = std::move(m_pending);
-    m_pending.clear();
-    m_worker.wait(pending);
-    if (!m_take)
+    std::vector<ShareWorker::Ticket> pending = std::exchange(m_pending, {});
+    try {
+        // Another bench that does not claim may still have renamed over a still.
+        if (m_take)
+            pending.push_back(m_worker.queue([take = m_take](const CancelToken&) { checkWritten(*take); }));
+    } catch (const ShareNotAnswering&) {
+        // Told from the event loop, as every answer is.
+        m_worker.submit([] { throw ShareNotAnswering(); }, std::move(done));
         return;
-    // Another bench that does not claim may still have renamed over a still.
-    m_worker.call([take = m_take] {
-        for (const auto& [local, identity] : take->written) {
-            const QByteArray path = QFile::encodeName(local);
-            struct stat info { };
-            if (::lstat(path.constData(), &info) != 0)
-                throw StoreError("Cannot check " + path.toStdString() + ": " + std::strerror(errno));
-            if (!(FileIdentity::of(info) == identity)) {
-                qCWarning(
-                    lcShare, "%s was replaced by another writer right after this one", path.constData());
-                throw SampleTakenElsewhere(take->sample);
-            }
+    }
+    m_worker.whenDone(std::move(pending), std::move(done));
+}
+
+void ShareStillWriter::checkWritten(const Take& take)
+{
+    for (const auto& [local, identity] : take.written) {
+        const QByteArray path = QFile::encodeName(local);
+        struct stat info { };
+        if (::lstat(path.constData(), &info) != 0)
+            throw StoreError("Cannot check " + path.toStdString() + ": " + std::strerror(errno));
+        if (!(FileIdentity::of(info) == identity)) {
+            qCWarning(lcShare, "%s was replaced by another writer right after this one", path.constData());
+            throw SampleTakenElsewhere(take.sample);
         }
-    });
+    }
 }
 
 void ShareStillWriter::endTake()

@@ -12,12 +12,12 @@ class ShareMap;
 
 // Writes stills as bitmaps on the share, on the share worker, so the next
 // frame can be awaited while one is written. It keeps the stills written
-// since the last settle(); a still that settle() gave up on is never put in
+// since the last settle; a still that a settle gave up on is never put in
 // place, even when the server answers later.
 //
 // The stills of one sample may be written as a take: the sample is claimed
 // on the share first (SampleClaim), nothing is written without the claim,
-// and settle() checks that every still is still the file it wrote.
+// and the settle checks that every still is still the file it wrote.
 class ShareStillWriter final : public StillWriter {
 public:
     ShareStillWriter(const ShareMap& share, ShareWorker& worker);
@@ -25,16 +25,17 @@ public:
     // `claimPath` is a share path beside the sample's files.
     void beginTake(const QString& claimPath, const QString& sample);
     void write(const QString& sharePath, const QImage& frame) override;
-    // Waits until the stills written so far are in place; throws the first
-    // that could not be, ShareNotAnswering past the worker's bound, and
-    // SampleTakenElsewhere when another bench holds the sample or replaced
-    // a still of this take.
-    void settle();
+    // `done` runs once the stills written so far are in place, with the
+    // first that could not be, ShareNotAnswering past the worker's bound, or
+    // SampleTakenElsewhere when another bench holds the sample or replaced a
+    // still of this take; null when all is well.
+    void settle(ShareWorker::Done done);
     // The claim goes, without a wait.
     void endTake();
 
 private:
     struct Take;
+    static void checkWritten(const Take& take);
 
     const ShareMap& m_share;
     ShareWorker& m_worker;

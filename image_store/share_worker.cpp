@@ -2,13 +2,13 @@
 
 #include "image_store/share_log.h"
 
-#include <QEventLoop>
 #include <QTimer>
 
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace image_store {
 
@@ -25,7 +25,40 @@ struct ShareWorker::Ticket::Job {
     std::exception_ptr error;
     // This object's thread only.
     bool done = false;
-    std::function<void()> onDone;
+    std::vector<std::function<void()>> onDone;
+};
+
+// One whenDone: its answer is given once, by the last job's end or by the bound.
+struct ShareWorker::Watch {
+    int remaining = 0;
+    std::vector<std::shared_ptr<Job>> jobs;
+    Done done;
+    std::unique_ptr<QTimer> deadline;
+    bool answered = false;
+
+    void answer(std::exception_ptr error)
+    {
+        if (std::exchange(answered, true))
+            return;
+        if (deadline) {
+            // This may run inside the timer's own signal.
+            deadline->stop();
+            deadline.release()->deleteLater();
+        }
+        const Done call = std::move(done);
+        call(error);
+    }
+    void jobEnded()
+    {
+        if (--remaining > 0 || answered)
+            return;
+        for (const auto& job : jobs)
+            if (job->error) {
+                answer(job->error);
+                return;
+            }
+        answer(nullptr);
+    }
 };
 
 struct ShareWorker::State {
@@ -121,59 +154,45 @@ ShareWorker::Ticket ShareWorker::queue(Work work)
     return ticket;
 }
 
-void ShareWorker::submit(std::function<void()> work, std::function<void(std::exception_ptr)> done)
+void ShareWorker::submit(std::function<void()> work, Done done)
 {
-    std::shared_ptr<Job> job;
+    Ticket ticket;
     try {
-        job = enqueue([work = std::move(work)](const CancelToken&) { work(); });
+        ticket = queue([work = std::move(work)](const CancelToken&) { work(); });
     } catch (const ShareNotAnswering&) {
         QMetaObject::invokeMethod(
             this, [done, error = std::current_exception()] { done(error); }, Qt::QueuedConnection);
         return;
     }
-    job->onDone = [done, job = job.get()] { done(job->error); };
+    whenDone({ ticket }, std::move(done));
 }
 
-void ShareWorker::wait(const std::vector<Ticket>& tickets)
+void ShareWorker::whenDone(std::vector<Ticket> tickets, Done done)
 {
-    const bool allDone = runLoopUntilDone(tickets);
-    for (const Ticket& ticket : tickets)
-        ticket.m_job->onDone = nullptr;
-    if (!allDone) {
-        giveUp();
-        throw ShareNotAnswering();
-    }
-    for (const Ticket& ticket : tickets)
-        if (ticket.m_job->error)
-            std::rethrow_exception(ticket.m_job->error);
-}
-
-bool ShareWorker::runLoopUntilDone(const std::vector<Ticket>& tickets)
-{
-    int remaining = 0;
-    QEventLoop loop;
+    auto watch = std::make_shared<Watch>();
+    watch->done = std::move(done);
     for (const Ticket& ticket : tickets) {
+        watch->jobs.push_back(ticket.m_job);
         if (ticket.m_job->done)
             continue;
-        ++remaining;
-        ticket.m_job->onDone = [&remaining, &loop] {
-            if (--remaining == 0)
-                loop.quit();
-        };
+        ++watch->remaining;
+        ticket.m_job->onDone.push_back([watch] { watch->jobEnded(); });
     }
-    if (remaining == 0)
-        return true;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    deadline.start(m_bound);
-    // Frames and timers go on; what the operator types or clicks waits
-    // until this step is over.
-    emit waitStarted();
-    loop.exec(m_deliverInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-    emit waitEnded();
-    return remaining == 0;
+    // Answered from the event loop, never inside the caller's own call.
+    ++watch->remaining;
+    QMetaObject::invokeMethod(
+        this, [watch] { watch->jobEnded(); }, Qt::QueuedConnection);
+    watch->deadline = std::make_unique<QTimer>();
+    watch->deadline->setSingleShot(true);
+    watch->deadline->setTimerType(Qt::PreciseTimer);
+    connect(watch->deadline.get(), &QTimer::timeout, this, [this, weak = std::weak_ptr<Watch>(watch)] {
+        const std::shared_ptr<Watch> expired = weak.lock();
+        if (!expired || expired->answered)
+            return;
+        giveUp();
+        expired->answer(std::make_exception_ptr(ShareNotAnswering()));
+    });
+    watch->deadline->start(m_bound);
 }
 
 void ShareWorker::giveUp()
@@ -192,24 +211,21 @@ void ShareWorker::giveUp()
     }
     for (const auto& job : dropped) {
         job->error = std::make_exception_ptr(ShareNotAnswering());
-        job->done = true;
-        if (job->onDone)
-            QMetaObject::invokeMethod(
-                this, [job] { job->onDone(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, job] { finished(job, false); }, Qt::QueuedConnection);
     }
 }
 
 void ShareWorker::finished(const std::shared_ptr<Job>& job, bool idle)
 {
-    job->done = true;
+    if (std::exchange(job->done, true))
+        return;
     if (idle && m_stuck) {
         qCWarning(lcShare, "the file server answers again");
         m_stuck = false;
     }
-    if (job->onDone) {
-        const std::function<void()> onDone = job->onDone;
+    for (const auto& onDone : std::exchange(job->onDone, {}))
         onDone();
-    }
 }
 
 } // namespace image_store

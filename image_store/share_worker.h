@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
-#include <type_traits>
 #include <vector>
 
 namespace image_store {
@@ -23,13 +22,13 @@ public:
 
 // Runs all file work on the share on one thread, in the order it was asked,
 // so a later take never lands before an earlier one and a server that hangs
-// stops that thread, not the window. The caller waits with its event loop
-// running (user input held back until the wait ends), up to a bound; past
-// it the step fails, and until the stuck work returns every new request
-// fails at once instead of queueing behind it. Work queued behind stuck
-// work is dropped unrun, and the stuck work's token is cancelled, so it puts
-// nothing in place when the server answers. Work must hold copies of what
-// it uses: it may outlive its caller.
+// stops that thread, not the window. Nobody waits for it: each request's
+// result comes back as a call on this object's thread, or its failure once
+// the bound has passed. Past the bound, until the stuck work returns, every
+// new request fails at once instead of queueing behind it. Work queued
+// behind stuck work is dropped unrun, and the stuck work's token is
+// cancelled, so it puts nothing in place when the server answers. Work must
+// hold copies of what it uses: it may outlive its caller.
 class ShareWorker final : public QObject {
     Q_OBJECT
 public:
@@ -38,7 +37,8 @@ public:
     ~ShareWorker() override;
 
     using Work = std::function<void(const CancelToken&)>;
-    // Work queued and not yet waited for.
+    using Done = std::function<void(std::exception_ptr)>;
+    // Work queued, whose end may be asked for later.
     class Ticket {
     private:
         friend class ShareWorker;
@@ -46,52 +46,29 @@ public:
         std::shared_ptr<Job> m_job;
     };
 
-    // Runs work and waits for its result; its exception is rethrown here.
-    template <typename Call> auto call(Call work) -> std::invoke_result_t<Call>
-    {
-        using Result = std::invoke_result_t<Call>;
-        if constexpr (std::is_void_v<Result>) {
-            wait({ queue([work = std::move(work)](const CancelToken&) mutable { work(); }) });
-        } else {
-            auto result = std::make_shared<std::optional<Result>>();
-            wait({ queue(
-                [result, work = std::move(work)](const CancelToken&) mutable { result->emplace(work()); }) });
-            return std::move(**result);
-        }
-    }
-
-    // Queues work without waiting for it.
+    // Queues work; throws ShareNotAnswering while stuck work has not returned.
     Ticket queue(Work work);
-    // Waits for queued work up to the bound; throws the first failure among it.
-    void wait(const std::vector<Ticket>& tickets);
-    // Queues work; `done` runs on this object's thread when it has ended,
-    // with its failure or null.
-    void submit(std::function<void()> work, std::function<void(std::exception_ptr)> done);
+    // `done` runs on this object's thread once all that work has ended, with
+    // the first failure among it or null; or with ShareNotAnswering once the
+    // bound has passed since this call, and the work is then given up.
+    void whenDone(std::vector<Ticket> tickets, Done done);
+    // Queues work and tells its end as whenDone does; never throws.
+    void submit(std::function<void()> work, Done done);
 
     // Work that ran past its bound has not returned yet.
     bool stuck() const { return m_stuck; }
-    // User input waits until a wait is over (the default), or is delivered
-    // during it to an owner that holds it itself.
-    void deliverUserInputDuringWaits(bool deliver) { m_deliverInput = deliver; }
-
-signals:
-    // Around each wait: whatever the event loop runs in between runs inside
-    // the caller's step.
-    void waitStarted();
-    void waitEnded();
 
 private:
     struct State;
+    struct Watch;
     using Job = Ticket::Job;
     std::shared_ptr<Job> enqueue(Work work);
-    bool runLoopUntilDone(const std::vector<Ticket>& tickets);
     void giveUp();
     void finished(const std::shared_ptr<Job>& job, bool idle);
 
     std::chrono::milliseconds m_bound;
     std::shared_ptr<State> m_state;
     bool m_stuck = false;
-    bool m_deliverInput = false;
 };
 
 } // namespace image_store

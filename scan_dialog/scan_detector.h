@@ -49,6 +49,9 @@ public:
     // Digits in the burst so far: at 2, a scan has begun, and digits a
     // person typed before it are no part of it.
     int burstLength() const { return m_burstDigits; }
+    // Whether the last End ended digits typed at a scanner's pace: the end
+    // of a scan, never a person's answer, wherever its digits went.
+    bool endedScan() const { return m_lastKind == Kind::End && m_scanEndedAt >= 0; }
 
 private:
     bool isRepeat(const QKeyEvent& key) const;

@@ -64,7 +64,7 @@ class TestCameraDiscovery : public QObject {
     {
         QString path = SamplesSharePath + "still.bmp";
         LiveCamera(gst).SaveStill(0, 24, path, "");
-        stills.settle();
+        settleStillsNow(stills);
         return QImage(share.sampleFile("still.bmp"));
     }
     // False also when no still can be taken.

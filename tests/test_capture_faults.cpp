@@ -29,6 +29,7 @@ class TestCaptureFaults : public QObject {
     {
         f->prompts.answers = { true, false };
         f->child<QPushButton>("cmd_capture")->click();
+        QVERIFY(f->settled());
     }
     void verifyWaitingAfterFailure(qint64 capturesBefore)
     {
@@ -249,25 +250,33 @@ private slots:
         verifyNoPartialFiles();
     }
 
-    void shareWait_holdsTheWindowsOwnTimersAndQueuedCalls_untilItIsOver()
+    // The window's commands during a take on a slow server act on nothing:
+    // the take ends under its own number, and a close waits for it.
+    void commandsDuringATake_actOnNothing_andACloseWaitsForTheTake()
     {
         using namespace std::chrono_literals;
         f->open();
-        bool waiting = false;
-        bool shownInsideAWait = false;
-        connect(&f->shareWorker, &image_store::ShareWorker::waitStarted, [&] { waiting = true; });
-        connect(&f->shareWorker, &image_store::ShareWorker::waitEnded, [&] { waiting = false; });
-        f->scans.add([&](QWidget* dialog) {
-            shownInsideAWait = shownInsideAWait || waiting;
-            dialog->findChild<QPushButton*>("cmd_Cancel")->click();
-        });
-        // A slow server: reading the pictures waits past the start-up
-        // check's tick, which would open the scan dialog.
-        f->shareWorker.submit([] { std::this_thread::sleep_for(1500ms); }, [](std::exception_ptr) {});
-        f->window->ShowSampleImages("00012345");
+        arm("00000099");
+        f->prompts.answers = { true, false };
+        f->child<QPushButton>("cmd_capture")->click();
+        QVERIFY(f->prompts.log.isEmpty() || f->prompts.log.last() == "Take picture|Take picture now?");
+        // The first still is on its way; the share is slow from here on.
+        f->shareWorker.submit([] { std::this_thread::sleep_for(800ms); }, [](std::exception_ptr) {});
+        QVERIFY(f->window->flow().busy());
+        for (const Qt::Key key : { Qt::Key_R, Qt::Key_G, Qt::Key_D, Qt::Key_V, Qt::Key_C })
+            QTest::keyClick(f->window.get(), key, Qt::AltModifier);
+        QTest::keyClick(f->window.get(), Qt::Key_Return);
+        f->window->close();
+        QVERIFY(f->window->isVisible());
+        QVERIFY(f->settled());
         QCOMPARE(f->scans.handled(), 0);
-        QTRY_COMPARE(f->scans.handled(), 1);
-        QVERIFY(!shownInsideAWait);
+        QCOMPARE(f->window->capturedSamples(), QStringList { "00000099" });
+        QCOMPARE(f->launcher.commands.size(), 2);
+        for (const QString& command : f->launcher.commands)
+            QVERIFY2(command.count("00000099") == 2, qPrintable(command));
+        // The close asked for meanwhile ends the program once the take is over.
+        QTRY_VERIFY(!f->window->isVisible());
+        QVERIFY(!f->prompts.log.join('\n').contains("Auto Increment"));
     }
 
     // Typed while the stills wait on a slow server: not lost, not mixed into
@@ -277,24 +286,18 @@ private slots:
         using namespace std::chrono_literals;
         f->open();
         arm("00065000");
-        bool typedDuringAWait = false;
-        connect(&f->shareWorker, &image_store::ShareWorker::waitStarted, [&] {
-            if (typedDuringAWait)
-                return;
-            typedDuringAWait = true;
-            QTimer::singleShot(100, [] {
-                QTest::keyClicks(QApplication::focusWidget(), "00065100");
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-            });
-        });
-        f->shareWorker.submit([] { std::this_thread::sleep_for(600ms); }, [](std::exception_ptr) {});
-        // Yes to the next number, No to taking it now.
-        f->prompts.answers = { true, false };
+        f->prompts.answers = { false };
         f->child<QPushButton>("cmd_capture")->click();
-        QVERIFY(typedDuringAWait);
-        QCOMPARE(f->window->capturedSamples(), QStringList { "00065000" });
+        f->shareWorker.submit([] { std::this_thread::sleep_for(600ms); }, [](std::exception_ptr) {});
+        QVERIFY(f->window->flow().busy());
+        QTest::keyClicks(QApplication::focusWidget(), "00065100");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTRY_COMPARE(f->window->currentSample(), QString("00065100"));
-        QCOMPARE(f->prompts.log.last(), QString("Take picture|Take picture now?"));
+        QVERIFY(f->settled());
+        QCOMPARE(f->window->capturedSamples(), QStringList { "00065000" });
+        // The scan answered the next number No and was armed instead.
+        QCOMPARE(f->prompts.log,
+            (QStringList { "Take picture|Take picture now?", "Take picture|Take picture now?" }));
     }
 
     // The same for a camera that sends nothing for a while as the capture
@@ -318,10 +321,11 @@ private slots:
         f->layer = std::move(watch);
         f->open();
         arm("00066000");
-        f->prompts.answers = { true, false };
+        f->prompts.answers = { false };
         f->child<QPushButton>("cmd_capture")->click();
-        QCOMPARE(f->window->capturedSamples(), QStringList { "00066000" });
         QTRY_COMPARE(f->window->currentSample(), QString("00066100"));
+        QVERIFY(f->settled());
+        QCOMPARE(f->window->capturedSamples(), QStringList { "00066000" });
         QCOMPARE(f->prompts.log.last(), QString("Take picture|Take picture now?"));
     }
 

@@ -108,6 +108,7 @@ private slots:
         camera_socket::unplug(1);
         f->prompts.log.clear();
         f->child<QPushButton>("cmd_capture")->click();
+        QVERIFY(f->settled());
         QVERIFY(f->prompts.log.isEmpty());
         QCOMPARE(f->child<QListWidget>("lst_Captured")->count(), 0);
         QCOMPARE(f->window->capturedCount(), 0);
@@ -130,9 +131,11 @@ private slots:
         f->prompts.answers = { false };
         f->window->AcceptSampleNumber();
         f->child<QPushButton>("cmd_View")->click();
+        QVERIFY(f->settled());
         QVERIFY(f->liveShows(Qt::red));
         f->prompts.answers = { true };
         f->child<QPushButton>("cmd_capture")->click();
+        QVERIFY(f->settled());
         QVERIFY(mostlyColour(QImage(f->sampleFile("BTM_00000555_01.bmp")), Qt::red));
         QVERIFY(mostlyColour(QImage(f->sampleFile("CLR_00000555_01.bmp")), Qt::green));
         QVERIFY(QFileInfo(f->sampleFile("BTM_00000555_01.bmp")).lastModified()
@@ -189,6 +192,7 @@ private slots:
         f->prompts.answers = { true, false };
         QVERIFY(f->window->AcceptSampleNumber());
         f->child<QPushButton>("cmd_capture")->click();
+        QVERIFY(f->settled());
         QTRY_VERIFY_WITH_TIMEOUT(mostlyColour(f->picture("img_color"), Qt::green), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(mostlyColour(f->picture("img_bttm"), Qt::red), 10000);
         QVERIFY(!staleShown);

@@ -14,7 +14,7 @@ private slots:
         QStringList lines;
         for (const char* sample : { "00000010", "00000020", "00000010" }) {
             session.arm(sample);
-            lines << session.recordCapture(when, us);
+            lines << session.recordCapture(session.currentSample(), when, us);
         }
         QCOMPARE(session.capturedSamples(), (QStringList { "00000010", "00000020", "00000010" }));
         QCOMPARE(session.capturedCount(), 3);

@@ -76,13 +76,13 @@ private slots:
     void startConversion_writesAValidJpegOfTheBitmapsSize()
     {
         writeBitmap(share.sampleFile("CLR_00012345_01.bmp"), 641, 363);
-        store.startConversion(store.converterCommand(ColorPrefix, "00012345"));
+        startConversionNow(store, store.converterCommand(ColorPrefix, "00012345"));
         const QString jpeg = share.sampleFile("CLR_00012345_01.jpg");
         QVERIFY(waitForFile(jpeg));
         QImageReader reader(jpeg);
         QCOMPARE(reader.format(), QByteArray("jpeg"));
         QCOMPARE(reader.size(), QSize(641, 363));
-        QVERIFY(!store.loadImage(store.imagePath(ColorPrefix, "00012345", JpgExtension)).isNull());
+        QVERIFY(!loadImageNow(store, store.imagePath(ColorPrefix, "00012345", JpgExtension)).isNull());
     }
 
     void startConversion_missingOrNotExecutableConverter_raises_unlessOneIsInstalled()
@@ -92,18 +92,18 @@ private slots:
         SpawnLauncher bareLauncher(bare.map());
         ImageStore bareStore(bare.map(), bareLauncher, worker);
         QVERIFY_THROWS_EXCEPTION(
-            LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
+            LaunchError, startConversionNow(bareStore, bareStore.converterCommand(ColorPrefix, "1")));
         QFile text(bare.samplesFolder() + "/imgconv32/imgcon32.exe");
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.close();
         QVERIFY_THROWS_EXCEPTION(
-            LaunchError, bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "1")));
+            LaunchError, startConversionNow(bareStore, bareStore.converterCommand(ColorPrefix, "1")));
 
         // A converter installed with the program runs instead, whatever the
         // share holds under that name, with the command's own arguments.
         bareLauncher.runInstead(bareStore.converterProgram().toUpper(), IMAGEMAKER_CONVERTER_PATH);
         writeBitmap(bare.sampleFile("CLR_00000001_01.bmp"), 64, 48);
-        bareStore.startConversion(bareStore.converterCommand(ColorPrefix, "00000001"));
+        startConversionNow(bareStore, bareStore.converterCommand(ColorPrefix, "00000001"));
         QVERIFY(waitForFile(bare.sampleFile("CLR_00000001_01.jpg")));
         QTRY_COMPARE(bareLauncher.running(), 0);
     }
@@ -133,7 +133,7 @@ private slots:
     void startConversion_manyLaunches_leaveNoZombie()
     {
         for (int i = 0; i < 60; ++i)
-            store.startConversion(store.converterCommand(BottomPrefix, "99999999"));
+            startConversionNow(store, store.converterCommand(BottomPrefix, "99999999"));
         // Once every launch has been seen to end, a child that exited and was
         // not reaped would show as a zombie of this process.
         QTRY_COMPARE_WITH_TIMEOUT(launcher.running(), 0, 30000);
@@ -147,20 +147,20 @@ private slots:
             QFile f(share.sampleFile(name));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
-        store.deleteJpegs("00000001");
+        deleteJpegsNow(store, "00000001");
         QVERIFY(!QFile::exists(share.sampleFile("CLR_00000001_01.jpg")));
         QVERIFY(!QFile::exists(share.sampleFile("BTM_00000001_01.jpg")));
         QVERIFY(QFile::exists(share.sampleFile("CLR_00000001_01.bmp")));
         QVERIFY(QFile::exists(share.sampleFile("BTM_00000001_01.bmp")));
         // Both absent: nothing happens and nothing is raised.
-        store.deleteJpegs("00000001");
+        deleteJpegsNow(store, "00000001");
         // A JPEG still being written goes as well, also one that has no
         // earlier JPEG: its conversion then writes nothing.
         QFile part(QString::fromStdString(
             image_store::temporaryNameOf(share.sampleFile("BTM_00000001_01.jpg").toStdString())));
         QVERIFY(part.open(QIODevice::WriteOnly));
         part.close();
-        store.deleteJpegs("00000001");
+        deleteJpegsNow(store, "00000001");
         QVERIFY(!part.exists());
     }
 
@@ -174,7 +174,7 @@ private slots:
         }
         QFile::setPermissions(color, QFile::ReadOwner | QFile::ReadGroup);
         try {
-            store.deleteJpegs("00000002");
+            deleteJpegsNow(store, "00000002");
             QFAIL("a read-only JPEG was deleted");
         } catch (const StoreError& error) {
             QVERIFY(QString(error.what()).contains("CLR_00000002_01.jpg"));
@@ -189,7 +189,7 @@ private slots:
         const ShareMap map("labfs01", "/nonexistent/mount");
         SpawnLauncher gone(map);
         ImageStore unreachable(map, gone, worker);
-        unreachable.deleteJpegs("00012345");
+        deleteJpegsNow(unreachable, "00012345");
         QVERIFY(
             !QFileInfo::exists(map.toLocal(unreachable.imagePath(ColorPrefix, "00012345", JpgExtension))));
     }
@@ -216,7 +216,7 @@ private slots:
             store.stills().write(dir() + "CLR_00065000_01.bmp", frame);
             store.stills().write(dir() + "BTM_00065000_01.bmp", frame);
             const auto end = qScopeGuard([&] { store.endTake(); });
-            store.waitForStills();
+            settleStillsNow(store);
         };
 
         writeClaim("otherbench 1");
@@ -239,14 +239,14 @@ private slots:
         store.beginTake("00065000");
         store.stills().write(dir() + "CLR_00065000_01.bmp", frame);
         const QByteArray other = QFile::encodeName(share.sampleFile("other.bmp"));
-        QVERIFY(worker.call([&] {
+        QVERIFY(callOn(worker, [&] {
             QFile file(other);
             return file.open(QIODevice::WriteOnly) && file.write("BM") == 2 && file.flush()
                 && ::rename(other.constData(), QFile::encodeName(share.sampleFile("CLR_00065000_01.bmp")))
                 == 0;
         }));
         try {
-            store.waitForStills();
+            settleStillsNow(store);
             QFAIL("a still replaced meanwhile was taken for this take's");
         } catch (const SampleTakenElsewhere& error) {
             QCOMPARE(error.sample(), QString("00065000"));
@@ -266,8 +266,8 @@ private slots:
                 std::this_thread::sleep_for(5ms);
                 order.push_back(i);
             }));
-        QCOMPARE(share.call([&order] { return order.size(); }), size_t(3));
-        share.wait(queued);
+        QCOMPARE(callOn(share, [&order] { return order.size(); }), size_t(3));
+        waitFor(share, queued);
         QCOMPARE(order, (std::vector<int> { 0, 1, 2 }));
 
         // A server that hangs: the window's loop goes on while it waits.
@@ -285,14 +285,14 @@ private slots:
         QTimer tick;
         connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
         tick.start(20);
-        QVERIFY_THROWS_EXCEPTION(ShareNotAnswering, share.wait(hung));
+        QVERIFY_THROWS_EXCEPTION(ShareNotAnswering, waitFor(share, hung));
         QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
         QVERIFY(share.stuck());
 
         // Still hung: the next request fails at once instead of queueing.
         QElapsedTimer atOnce;
         atOnce.start();
-        QVERIFY_THROWS_EXCEPTION(ShareNotAnswering, share.call([] { return 1; }));
+        QVERIFY_THROWS_EXCEPTION(ShareNotAnswering, callOn(share, [] { return 1; }));
         QVERIFY(atOnce.elapsed() < 200);
         std::exception_ptr submitted;
         bool told = false;
@@ -309,9 +309,10 @@ private slots:
         server->set_value();
         QTRY_VERIFY(!share.stuck());
         QCOMPARE(sawAbandoned->load(), 1);
-        QCOMPARE(share.call([] { return 42; }), 42);
+        QCOMPARE(callOn(share, [] { return 42; }), 42);
         QVERIFY(!*behindRan);
-        QVERIFY_THROWS_EXCEPTION(StoreError, share.call([]() -> int { throw StoreError("no such file"); }));
+        QVERIFY_THROWS_EXCEPTION(
+            StoreError, callOn(share, []() -> int { throw StoreError("no such file"); }));
     }
 };
 

@@ -21,6 +21,7 @@ class TestReviewActions : public QObject {
         const QMetaObject::Connection watch = connect(f->window.get(), &Form_ImageMaker::pictureShown, this,
             [&](const QString& prefix, const QString& s) { shown << prefix + s; });
         f->child<QPushButton>("cmd_capture")->click();
+        QVERIFY(f->settled());
         QTRY_COMPARE(f->scans.handled(), before + 1);
         QTRY_VERIFY_WITH_TIMEOUT(shown.contains("CLR_" + sample) && shown.contains("BTM_" + sample), 10000);
         disconnect(watch);
@@ -67,8 +68,8 @@ private slots:
         QTest::keyClick(list, Qt::Key_Up);
         QTest::keyClick(list, Qt::Key_Return);
         QCOMPARE(f->text("lbl_Pictures"), QString("00000011"));
-        QVERIFY(mostlyColour(f->picture("img_color"), Qt::green));
-        QVERIFY(mostlyColour(f->picture("img_bttm"), Qt::red));
+        QTRY_VERIFY(mostlyColour(f->picture("img_color"), Qt::green));
+        QTRY_VERIFY(mostlyColour(f->picture("img_bttm"), Qt::red));
         QVERIFY(!f->child("cmd_Redo")->isHidden());
         QVERIFY(!f->child("cmd_Delete")->isHidden());
     }
@@ -101,7 +102,7 @@ private slots:
         QTRY_COMPARE(f->prompts.log.count("Take picture|Take picture now?"), 3);
         QCOMPARE(stateWhenAsked, (QStringList { "Ready", " Current sample in view : 00000010", "1", "1" }));
         QTRY_VERIFY(QFileInfo(f->sampleFile("CLR_00000010_01.bmp")).lastModified() > before);
-        QCOMPARE(f->window->capturedSamples(), (QStringList { "00000010", "00000020", "00000010" }));
+        QTRY_COMPARE(f->window->capturedSamples(), (QStringList { "00000010", "00000020", "00000010" }));
     }
 
     void delete_removesJpegsOnly_andChangesNothingElse()
@@ -114,7 +115,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(f->sampleFile("BTM_00000030_01.jpg")));
         QVERIFY(QFileInfo::exists(f->sampleFile("CLR_00000030_01.bmp")));
         QVERIFY(QFileInfo::exists(f->sampleFile("BTM_00000030_01.bmp")));
-        QVERIFY(mostlyColour(f->picture("img_color"), Qt::green));
+        QTRY_VERIFY(mostlyColour(f->picture("img_color"), Qt::green));
         QVERIFY(!f->child("cmd_Redo")->isHidden());
         QVERIFY(!f->child("cmd_Delete")->isHidden());
         QCOMPARE(f->child<QListWidget>("lst_Captured")->count(), 1);
@@ -133,9 +134,9 @@ private slots:
         QCOMPARE(list->count(), 2);
         doubleClick(0);
         QCOMPARE(f->text("lbl_Pictures"), QString("00000040"));
-        QVERIFY(mostlyColour(f->picture("img_color"), Qt::green));
+        QTRY_VERIFY(mostlyColour(f->picture("img_color"), Qt::green));
         doubleClick(1);
-        QVERIFY(mostlyColour(f->picture("img_bttm"), Qt::red));
+        QTRY_VERIFY(mostlyColour(f->picture("img_bttm"), Qt::red));
     }
 
     void delete_readOnlyColourJpeg_isReported_andBottomStays()
@@ -144,6 +145,7 @@ private slots:
         f->window->ShowSampleImages("00000050");
         QFile::setPermissions(f->sampleFile("CLR_00000050_01.jpg"), QFile::ReadOwner);
         f->child<QPushButton>("cmd_Delete")->click();
+        QVERIFY(f->settled());
         const QStringList reports = f->prompts.log.filter("ImageMaker|");
         QCOMPARE(reports.size(), 1);
         QVERIFY(reports.first().contains("CLR_00000050_01.jpg"));

@@ -121,3 +121,57 @@ bool mostlyColour(const QImage& image, QColor expected, int tolerance)
     }
     return total > 0 && good * 10 >= total * 9;
 }
+
+void awaitDone(const std::function<void(image_store::ShareWorker::Done)>& request, int timeoutMs)
+{
+    auto answered = std::make_shared<std::optional<std::exception_ptr>>();
+    request([answered](std::exception_ptr error) { *answered = error; });
+    if (!QTest::qWaitFor([&] { return answered->has_value(); }, timeoutMs))
+        throw std::runtime_error("no answer within the test's bound");
+    if (**answered)
+        std::rethrow_exception(**answered);
+}
+
+void waitFor(image_store::ShareWorker& worker, std::vector<image_store::ShareWorker::Ticket> tickets)
+{
+    awaitDone(
+        [&](image_store::ShareWorker::Done done) { worker.whenDone(std::move(tickets), std::move(done)); });
+}
+
+void startConversionNow(image_store::ImageStore& store, const QString& command)
+{
+    awaitDone(
+        [&](image_store::ShareWorker::Done done) { store.startConversion(command, 2, {}, std::move(done)); });
+}
+
+QImage loadImageNow(const image_store::ImageStore& store, const QString& path)
+{
+    QImage picture;
+    QString why;
+    bool loaded = false;
+    store.loadImage(path, {}, [&](const QImage& image, const QString& failure) {
+        picture = image;
+        why = failure;
+        loaded = true;
+    });
+    if (!QTest::qWaitFor([&] { return loaded; }, 30000))
+        throw std::runtime_error("no picture within the test's bound");
+    if (!why.isEmpty())
+        throw image_store::StoreError(why.toStdString());
+    return picture;
+}
+
+void deleteJpegsNow(image_store::ImageStore& store, const QString& sample)
+{
+    awaitDone([&](image_store::ShareWorker::Done done) { store.deleteJpegs(sample, std::move(done)); });
+}
+
+void settleStillsNow(image_store::ImageStore& store)
+{
+    awaitDone([&](image_store::ShareWorker::Done done) { store.settleStills(std::move(done)); });
+}
+
+void settleStillsNow(image_store::ShareStillWriter& stills)
+{
+    awaitDone([&](image_store::ShareWorker::Done done) { stills.settle(std::move(done)); });
+}

@@ -2,6 +2,7 @@
 
 #include "capture_window/prompts.h"
 #include "image_store/image_store.h"
+#include "image_store/share_still_writer.h"
 
 class Frm_Wo;
 
@@ -13,6 +14,9 @@ class Frm_Wo;
 
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <type_traits>
 
 // A share in a temporary folder, laid out like the embedded one: the sample
 // folder with the real converter, the software folder with the button faces.
@@ -73,6 +77,33 @@ private:
     std::deque<Action> m_actions;
     int m_handled = 0;
 };
+
+// Makes a request of the share or a camera and waits, with the event loop
+// running, for its answer; its failure is thrown here. The product never
+// waits: a test may.
+void awaitDone(const std::function<void(image_store::ShareWorker::Done)>& request, int timeoutMs = 30000);
+void waitFor(image_store::ShareWorker& worker, std::vector<image_store::ShareWorker::Ticket> tickets);
+template <typename Work>
+auto callOn(image_store::ShareWorker& worker, Work work) -> std::invoke_result_t<Work>
+{
+    using Result = std::invoke_result_t<Work>;
+    if constexpr (std::is_void_v<Result>) {
+        awaitDone([&](image_store::ShareWorker::Done done) { worker.submit(work, std::move(done)); });
+    } else {
+        auto result = std::make_shared<std::optional<Result>>();
+        awaitDone([&](image_store::ShareWorker::Done done) {
+            worker.submit([result, work] { result->emplace(work()); }, std::move(done));
+        });
+        return std::move(**result);
+    }
+}
+// Starts a converter and waits until it has started.
+void startConversionNow(image_store::ImageStore& store, const QString& command);
+// Reads a picture, or throws StoreError with the reason.
+QImage loadImageNow(const image_store::ImageStore& store, const QString& path);
+void deleteJpegsNow(image_store::ImageStore& store, const QString& sample);
+void settleStillsNow(image_store::ImageStore& store);
+void settleStillsNow(image_store::ShareStillWriter& stills);
 
 // A uniform colour check over the centre of an image.
 bool mostlyColour(const QImage& image, QColor expected, int tolerance = 40);

@@ -60,17 +60,32 @@ public:
             m_after(path);
         return result;
     }
-    void attachView(camera::LiveView* view) override { m_real.attachView(view); }
-    void observeWaits(std::function<void()> started, std::function<void()> ended) override
+    void invokeLater(std::int32_t dispid, camera::DispatchKind kind, std::vector<camera::Argument> args,
+        Done done) override
     {
-        m_real.observeWaits(std::move(started), std::move(ended));
+        if (dispid != camera::operation::SaveStill.dispid) {
+            m_real.invokeLater(dispid, kind, std::move(args), std::move(done));
+            return;
+        }
+        const QString path = camera::ArgumentReader(camera::operation::SaveStill, args).stringRefAt(2);
+        if (m_before)
+            m_before(path);
+        m_real.invokeLater(dispid, kind, std::move(args),
+            [path, after = m_after, done = std::move(done)](
+                const camera::Result& result, std::exception_ptr error) {
+                if (after)
+                    after(path);
+                done(result, error);
+            });
     }
+    void attachView(camera::LiveView* view) override { m_real.attachView(view); }
     void beginCapture() override
     {
         if (beginning)
             beginning();
         m_real.beginCapture();
     }
+    void endCapture() override { m_real.endCapture(); }
     // Runs as a capture begins.
     std::function<void()> beginning;
 
@@ -131,8 +146,16 @@ struct WindowFixture {
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        // Both cameras checked, as the operator finds the window.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return window->flow().state() != CaptureFlow::State::StartingCameras; }, 10000));
     }
     template <typename T = QWidget> T* child(const char* name) { return window->findChild<T*>(name); }
+    // Until no take or other step waits on a camera or the share.
+    bool settled(int timeoutMs = 20000)
+    {
+        return QTest::qWaitFor([&] { return !window || !window->flow().busy(); }, timeoutMs);
+    }
     QString text(const char* label) { return child<QLabel>(label)->text(); }
 
     // What a scanner does: eight digits and an Enter into the shown dialog.

@@ -1,0 +1,539 @@
+#include "capture_window/capture_flow.h"
+
+#include "capture_window/conversion_watch.h"
+#include "capture_window/failure_words.h"
+#include "capture_window/window_log.h"
+#include "image_store/image_store.h"
+#include "scan_dialog/scan_detector.h"
+
+#include <QLocale>
+#include <QTimer>
+
+const char* CaptureFlow::name(State state)
+{
+    switch (state) {
+    case State::StartingCameras:
+        return "starting cameras";
+    case State::Idle:
+        return "idle";
+    case State::ScanDialogOpen:
+        return "scan dialog open";
+    case State::AskingTakeNow:
+        return "asking \"Take picture now?\"";
+    case State::StillOfLiveCamera:
+        return "still of the live camera";
+    case State::Switching:
+        return "switching";
+    case State::StillOfOtherCamera:
+        return "still of the other camera";
+    case State::SwitchingBack:
+        return "switching back";
+    case State::Settling:
+        return "settling";
+    case State::Converting:
+        return "converting";
+    case State::AskingAutoIncrement:
+        return "asking \"Auto Increment\"";
+    case State::SwitchingView:
+        return "switching the view";
+    case State::Deleting:
+        return "deleting";
+    case State::Closed:
+        return "closed";
+    }
+    return "?";
+}
+
+CaptureFlow::CaptureFlow(camera::CameraDispatch& camera, image_store::ImageStore& store,
+    ConversionWatch& conversions, FlowScreen& screen, std::function<QDateTime()> clock)
+    : m_camera(camera)
+    , m_store(store)
+    , m_conversions(conversions)
+    , m_screen(screen)
+    , m_clock(std::move(clock))
+    , m_currentView(views::color().name)
+{
+}
+
+bool CaptureFlow::busy() const
+{
+    switch (m_state) {
+    case State::StartingCameras:
+    case State::StillOfLiveCamera:
+    case State::Switching:
+    case State::StillOfOtherCamera:
+    case State::SwitchingBack:
+    case State::Settling:
+    case State::Converting:
+    case State::SwitchingView:
+    case State::Deleting:
+        return true;
+    case State::Idle:
+    case State::ScanDialogOpen:
+    case State::AskingTakeNow:
+    case State::AskingAutoIncrement:
+    case State::Closed:
+        break;
+    }
+    return false;
+}
+
+void CaptureFlow::enter(State state)
+{
+    if (m_state == State::Closed)
+        return;
+    m_state = state;
+    m_screen.stateChanged();
+}
+
+void CaptureFlow::guarded(const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (const std::exception& error) {
+        report(error);
+        if (m_state != State::Closed && !m_take)
+            backToIdle();
+    }
+}
+
+void CaptureFlow::report(const std::exception& error)
+{
+    qCWarning(lcWindow, "%s", error.what());
+    emit failed(QString::fromUtf8(error.what()));
+}
+
+QString CaptureFlow::path(const views::View& view, const QString& extension) const
+{
+    return m_store.imagePath(view.filePrefix, m_take->sample, extension);
+}
+
+// Start-up: the control's four calls, then both cameras checked, the colour
+// one last so that it is live.
+void CaptureFlow::start()
+{
+    enter(State::StartingCameras);
+    guarded([this] {
+        m_camera.InitializeControl(camera::ControlApplicationName, camera::ControlSettingsKey, 0);
+        m_camera.SetStartupOptions(0, 0, 1);
+        m_camera.StartControlLater(later([this](std::int32_t, std::exception_ptr error) {
+            guarded([this, error] {
+                if (error)
+                    std::rethrow_exception(error);
+                m_camera.StartupSwitch(-1);
+                m_camera.SelectCameraLater(
+                    views::BottomCamIndex, later([this](std::int32_t bottom, std::exception_ptr error) {
+                        guarded([this, bottom, error] {
+                            if (error)
+                                std::rethrow_exception(error);
+                            m_camera.SelectCameraLater(views::ColorCamIndex,
+                                later([this, bottom](std::int32_t color, std::exception_ptr error) {
+                                    guarded([this, bottom, color, error] {
+                                        if (error)
+                                            std::rethrow_exception(error);
+                                        if (bottom == 0 || color == 0) {
+                                            m_screen.tell(QStringLiteral("Unable to connect to any camera"));
+                                            m_captureEnabled = false;
+                                        }
+                                        backToIdle();
+                                    });
+                                }));
+                        });
+                    }));
+            });
+        }));
+    });
+}
+
+void CaptureFlow::startupTick()
+{
+    // Once the cameras are checked and no box is open.
+    if (m_state != State::Idle) {
+        m_startupCheckDue = true;
+        return;
+    }
+    guarded([this] {
+        m_captureEnabled = !m_session.currentSample().isEmpty();
+        m_screen.stateChanged();
+        if (!m_captureEnabled)
+            getNumberNow();
+    });
+}
+
+void CaptureFlow::getNumber()
+{
+    if (mayGetNumber())
+        guarded([this] { getNumberNow(); });
+}
+
+void CaptureFlow::getNumberNow()
+{
+    enter(State::ScanDialogOpen);
+    const bool exit = m_screen.showScanDialog();
+    if (exit) {
+        m_screen.unloadScanDialog();
+        closeAsked();
+        return;
+    }
+    arm();
+}
+
+void CaptureFlow::arm()
+{
+    // The dialog is discarded once its number is read, however this ends.
+    bool yes = false;
+    try {
+        yes = acceptSampleNumber();
+    } catch (...) {
+        m_screen.unloadScanDialog();
+        throw;
+    }
+    m_screen.unloadScanDialog();
+    if (yes)
+        beginTake();
+    else
+        backToIdle();
+}
+
+bool CaptureFlow::acceptSampleNumber()
+{
+    for (;;) {
+        m_session.disarm();
+        const QString text = m_screen.numberText();
+        if (text.size() != SampleNumberLength) {
+            // Empty, or a number of the wrong length: nothing is armed, and
+            // the window must not look armed either; the digits are dropped,
+            // so none is left in front of the next scan.
+            if (!text.isEmpty())
+                m_screen.setNumberText(QString());
+            m_captureEnabled = false;
+            m_screen.showNothingArmed();
+            enter(State::Idle);
+            return false;
+        }
+        m_screen.showArmed(text);
+        m_session.arm(text);
+        m_screen.setNumberText(QString());
+        m_captureEnabled = true;
+        enter(State::AskingTakeNow);
+        const Answer answer
+            = m_screen.ask(QStringLiteral("Take picture now?"), QStringLiteral("Take picture"));
+        if (answer.scanned.isEmpty()) {
+            enter(State::Idle);
+            return answer.yes;
+        }
+        // Scanned while asked: not this sample, the one just scanned.
+        m_screen.setNumberText(answer.scanned);
+    }
+}
+
+void CaptureFlow::capture()
+{
+    if (mayCapture())
+        guarded([this] { beginTake(); });
+}
+
+void CaptureFlow::beginTake()
+{
+    const views::View& live = views::named(m_currentView);
+    m_take = Take { m_session.currentSample(), &live, &views::other(live), nullptr, false };
+    m_session.beginAttempt();
+    enter(State::StillOfLiveCamera);
+    try {
+        m_store.beginTake(m_take->sample.trimmed());
+    } catch (...) {
+        takeFailed(std::current_exception());
+        switchBack();
+        return;
+    }
+    m_camera.beginCapture();
+    stillOfLiveCamera();
+}
+
+void CaptureFlow::stillOfLiveCamera()
+{
+    m_camera.SaveStillLater(0, 24, path(*m_take->live, image_store::BmpExtension), QString(),
+        later([this](std::exception_ptr error) {
+            if (error) {
+                takeFailed(error);
+                switchBack();
+                return;
+            }
+            switchToSecond();
+        }));
+}
+
+void CaptureFlow::switchToSecond()
+{
+    enter(State::Switching);
+    // Its result is not looked at; only an error counts as a failure.
+    m_camera.SelectCameraLater(
+        m_take->second->cameraIndex, later([this](std::int32_t, std::exception_ptr error) {
+            if (error) {
+                takeFailed(error);
+                switchBack();
+                return;
+            }
+            stillOfSecond();
+        }));
+}
+
+void CaptureFlow::stillOfSecond()
+{
+    enter(State::StillOfOtherCamera);
+    m_camera.SaveStillLater(0, 24, path(*m_take->second, image_store::BmpExtension), QString(),
+        later([this](std::exception_ptr error) {
+            if (error)
+                takeFailed(error);
+            switchBack();
+        }));
+}
+
+void CaptureFlow::switchBack()
+{
+    enter(State::SwitchingBack);
+    // The operator's view comes back while the stills are still being written.
+    m_camera.SelectCameraLater(
+        m_take->live->cameraIndex, later([this](std::int32_t, std::exception_ptr error) {
+            if (error)
+                takeFailed(error);
+            settle();
+        }));
+}
+
+void CaptureFlow::settle()
+{
+    enter(State::Settling);
+    // The converters read the bitmaps: both must be in place, and both this
+    // take's, first.
+    m_store.settleStills(later([this](std::exception_ptr error) {
+        // The sample is this bench's until here.
+        m_store.endTake();
+        if (error) {
+            try {
+                std::rethrow_exception(error);
+            } catch (const image_store::SampleTakenElsewhere&) {
+                // Its pictures may be another bench's, or a mix: nothing is
+                // converted, and the operator is told that it must be taken again.
+                m_take->elsewhere = true;
+                m_take->failure = nullptr;
+            } catch (...) {
+            }
+            takeFailed(error);
+        }
+        if (m_take->elsewhere)
+            takeEnded();
+        else
+            convert();
+    }));
+}
+
+void CaptureFlow::convert()
+{
+    enter(State::Converting);
+    // After a failed still too: the converters convert whatever bitmaps
+    // are on the share under those names.
+    try {
+        m_conversions.convert(m_take->sample.trimmed(), later([this](std::exception_ptr error) {
+            if (error)
+                takeFailed(error);
+            takeEnded();
+        }));
+    } catch (...) {
+        takeFailed(std::current_exception());
+        takeEnded();
+    }
+}
+
+void CaptureFlow::takeFailed(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        qCWarning(lcWindow, "Capture of %s failed: %s", qPrintable(m_take->sample), failure.what());
+        m_session.captureFailed(captureFailureText(failure), QString::fromUtf8(failure.what()));
+    }
+    if (!m_take->failure)
+        m_take->failure = error;
+}
+
+void CaptureFlow::takeEnded()
+{
+    m_camera.endCapture();
+    const Take take = std::move(*m_take);
+    m_take.reset();
+    enter(State::Idle);
+    guarded([this, &take] {
+        if (take.failure) {
+            // Stays in the status line until the next sample is armed.
+            m_screen.showStatus(m_session.failureStatus(), m_session.failureDetail());
+            if (take.elsewhere) {
+                try {
+                    std::rethrow_exception(take.failure);
+                } catch (const std::exception& error) {
+                    report(error);
+                }
+            }
+        } else {
+            m_screen.addHistoryLine(m_session.recordCapture(take.sample, m_clock(), QLocale()));
+            m_screen.showStatus(QStringLiteral("Images have been captured"));
+            const QString next = CaptureSession::nextSampleNumber(take.sample);
+            m_screen.showSampleImages(take.sample);
+            if (m_closeAsked) {
+                closeAsked();
+                return;
+            }
+            if (m_keptScan.isEmpty()) {
+                enter(State::AskingAutoIncrement);
+                const Answer increment = m_screen.ask(
+                    QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')'),
+                    QStringLiteral("Auto Increment"));
+                if (increment.yes)
+                    m_screen.setNumberText(next);
+                else if (!increment.scanned.isEmpty())
+                    m_screen.setNumberText(increment.scanned);
+                else
+                    runWhenIdle([this] { getNumberNow(); });
+            }
+        }
+        // A scan made during the take answers No and is armed.
+        if (!m_keptScan.isEmpty()) {
+            m_screen.setNumberText(std::exchange(m_keptScan, QString()));
+            m_whenIdle = nullptr;
+        }
+        if (m_closeAsked) {
+            closeAsked();
+            return;
+        }
+        arm();
+    });
+}
+
+void CaptureFlow::runWhenIdle(std::function<void()> step)
+{
+    m_whenIdle = std::move(step);
+}
+
+void CaptureFlow::backToIdle()
+{
+    enter(State::Idle);
+    if (m_closeAsked) {
+        closeAsked();
+        return;
+    }
+    // After the current handling, as a queued Alt+G would.
+    if (m_whenIdle || m_startupCheckDue)
+        QTimer::singleShot(0, this, [this] {
+            if (m_state != State::Idle)
+                return;
+            if (std::exchange(m_startupCheckDue, false)) {
+                startupTick();
+                return;
+            }
+            if (const auto step = std::exchange(m_whenIdle, nullptr))
+                guarded(step);
+        });
+}
+
+void CaptureFlow::toggleView()
+{
+    if (!mayCapture())
+        return;
+    guarded([this] {
+        // Only exactly "Color" turns to the bottom view; anything else to colour.
+        const views::View& next = m_currentView == views::color().name ? views::bottom() : views::color();
+        m_screen.showViewChosen(next);
+        m_currentView = next.name;
+        enter(State::SwitchingView);
+        // Its result is not looked at here.
+        m_camera.SelectCameraLater(next.cameraIndex, later([this](std::int32_t, std::exception_ptr error) {
+            if (error) {
+                try {
+                    std::rethrow_exception(error);
+                } catch (const std::exception& failure) {
+                    report(failure);
+                }
+            }
+            backToIdle();
+        }));
+    });
+}
+
+void CaptureFlow::showHistoryEntry(int index)
+{
+    // No selection, or nothing captured yet: there is no entry to show.
+    if (!mayReview() || index < 0 || index >= m_session.capturedCount())
+        return;
+    guarded([this, index] { m_screen.showSampleImages(m_session.capturedSamples()[index]); });
+}
+
+void CaptureFlow::redo()
+{
+    if (!mayReview())
+        return;
+    guarded([this] {
+        m_screen.hideReviewButtons();
+        m_screen.setNumberText(m_screen.shownSampleCaption());
+        arm();
+    });
+}
+
+void CaptureFlow::deleteShown()
+{
+    if (!mayReview())
+        return;
+    guarded([this] {
+        const QString sample = m_screen.shownSampleCaption();
+        // A conversion still at work writes nothing now: not a failure, and
+        // no longer at work.
+        for (const views::View* view : views::all())
+            m_conversions.forget(view->filePrefix, sample.trimmed());
+        enter(State::Deleting);
+        m_store.deleteJpegs(sample, later([this](std::exception_ptr error) {
+            if (error) {
+                try {
+                    std::rethrow_exception(error);
+                } catch (const std::exception& failure) {
+                    // A JPEG that cannot be deleted (read-only, locked) is reported.
+                    report(failure);
+                }
+            }
+            backToIdle();
+        }));
+    });
+}
+
+void CaptureFlow::scanned(const QString& number)
+{
+    if (busy()) {
+        // One kept: the last scan is the sample under the camera.
+        m_keptScan = number;
+        return;
+    }
+    if (m_state != State::Idle)
+        return;
+    guarded([this, number] {
+        m_screen.setNumberText(number);
+        arm();
+    });
+}
+
+void CaptureFlow::typedDigitsPaused()
+{
+    if (m_state == State::Idle)
+        guarded([this] { getNumberNow(); });
+}
+
+bool CaptureFlow::closeAsked()
+{
+    if (m_state == State::Closed)
+        return true;
+    if (m_take) {
+        m_closeAsked = true;
+        return false;
+    }
+    enter(State::Closed);
+    m_screen.unloadScanDialog();
+    m_screen.closeWindow();
+    return true;
+}

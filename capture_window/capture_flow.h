@@ -1,0 +1,190 @@
+#pragma once
+
+#include "camera/camera_control.h"
+#include "capture_window/capture_session.h"
+#include "capture_window/prompts.h"
+#include "capture_window/views.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <optional>
+
+class ConversionWatch;
+namespace image_store {
+class ImageStore;
+}
+
+// The window's side of the flow: what it shows and asks. The modal boxes
+// and the scan dialog return once answered; nothing else waits.
+class FlowScreen {
+public:
+    virtual ~FlowScreen() = default;
+    // The scan dialog's number label, the one place a pending number is held.
+    virtual QString numberText() = 0;
+    virtual void setNumberText(const QString& text) = 0;
+    // Shows the scan dialog modally; true when the operator chose Exit.
+    virtual bool showScanDialog() = 0;
+    virtual void unloadScanDialog() = 0;
+    virtual Answer ask(const QString& text, const QString& title) = 0;
+    virtual void tell(const QString& text) = 0;
+    virtual void showArmed(const QString& sample) = 0;
+    virtual void showNothingArmed() = 0;
+    virtual void showStatus(const QString& text, const QString& detail = {}) = 0;
+    virtual void addHistoryLine(const QString& line) = 0;
+    virtual void showSampleImages(const QString& sample) = 0;
+    // The sample whose pictures the panel shows, as its caption says.
+    virtual QString shownSampleCaption() = 0;
+    virtual void hideReviewButtons() = 0;
+    virtual void showViewChosen(const views::View& view) = 0;
+    // What may run now has changed: buttons, their Alt+letters, closing.
+    virtual void stateChanged() = 0;
+    virtual void closeWindow() = 0;
+};
+
+// The capture flow, step by step: start-up, arming, the capture sequence
+// and the review actions, as named states and the events that move between
+// them. Every step that needs a camera or the share sends a request and
+// goes on when its answer comes back; the window forwards the operator's
+// actions here and shows what follows. Each take carries its own sample
+// number from arming to its converters and its history line.
+//
+//   state                event                              next
+//   StartingCameras      both cameras checked               Idle (the box when one failed)
+//   Idle                 Get Wo / start-up check            ScanDialogOpen
+//   ScanDialogOpen       OK, Cancel; Exit                   AskingTakeNow or Idle; Closed
+//   AskingTakeNow        Yes / No / a scan                  StillOfLiveCamera / Idle / AskingTakeNow
+//   Idle                 capture                            StillOfLiveCamera
+//   StillOfLiveCamera    still saved or failed              Switching (SwitchingBack on failure)
+//   Switching            other camera ready or failed       StillOfOtherCamera (SwitchingBack)
+//   StillOfOtherCamera   still saved or failed              SwitchingBack
+//   SwitchingBack        live camera ready or failed        Settling
+//   Settling             stills in place, or failed         Converting (Idle when another bench took it)
+//   Converting           both converters started or failed  AskingAutoIncrement, or Idle on failure
+//   AskingAutoIncrement  Yes / No / a scan                  AskingTakeNow / Idle (Get Wo next) /
+//   AskingTakeNow Idle                 view toggle                        SwitchingView, then Idle Idle
+//   Delete                             Deleting, then Idle any                  close asked Closed, once the
+//   take is over during one
+//
+// A scan that ends during a take is kept, one, and answers the take's
+// "Auto Increment" No and arms itself when the take is over.
+class CaptureFlow final : public QObject {
+    Q_OBJECT
+public:
+    enum class State {
+        StartingCameras,
+        Idle,
+        ScanDialogOpen,
+        AskingTakeNow,
+        StillOfLiveCamera,
+        Switching,
+        StillOfOtherCamera,
+        SwitchingBack,
+        Settling,
+        Converting,
+        AskingAutoIncrement,
+        SwitchingView,
+        Deleting,
+        Closed,
+    };
+    static const char* name(State state);
+
+    CaptureFlow(camera::CameraDispatch& camera, image_store::ImageStore& store, ConversionWatch& conversions,
+        FlowScreen& screen, std::function<QDateTime()> clock);
+
+    State state() const { return m_state; }
+    // A request to a camera or the share is under way.
+    bool busy() const;
+    // The operator's commands that act now, as the buttons show them.
+    bool mayCapture() const { return m_state == State::Idle && m_captureEnabled; }
+    bool mayGetNumber() const { return m_state == State::Idle; }
+    bool mayReview() const { return m_state == State::Idle; }
+    // A take is under way, from its first still to its converters.
+    bool taking() const { return m_take.has_value(); }
+
+    const CaptureSession& session() const { return m_session; }
+    const QString& currentView() const { return m_currentView; }
+    bool captureEnabled() const { return m_captureEnabled; }
+
+    // Events.
+    void start();
+    void startupTick();
+    void getNumber();
+    void capture();
+    void toggleView();
+    void showHistoryEntry(int index);
+    void redo();
+    void deleteShown();
+    // A whole number scanned while no dialog or question was open.
+    void scanned(const QString& number);
+    // Digits typed into the window that ended without an Enter: the dialog
+    // opens to go on with them.
+    void typedDigitsPaused();
+    // False when the close must wait until the take is over.
+    bool closeAsked();
+
+    // Arms the number in the scan dialog's label and asks "Take picture
+    // now?"; true when the answer was Yes. The caller takes the picture.
+    bool acceptSampleNumber();
+
+signals:
+    // A step failed in a way the operator must be told of in a box.
+    void failed(const QString& what);
+
+private:
+    struct Take {
+        QString sample;
+        const views::View* live = nullptr;
+        const views::View* second = nullptr;
+        std::exception_ptr failure;
+        bool elsewhere = false;
+    };
+    // An answer that comes after the flow is gone goes nowhere.
+    template <typename Call> auto later(Call call)
+    {
+        return [flow = QPointer<CaptureFlow>(this), call = std::move(call)](auto&&... answer) {
+            if (flow)
+                call(std::forward<decltype(answer)>(answer)...);
+        };
+    }
+    void enter(State state);
+    void runWhenIdle(std::function<void()> step);
+    void getNumberNow();
+    void arm();
+    // Takes the armed sample, and the chain of samples that follows.
+    void beginTake();
+    void stillOfLiveCamera();
+    void switchToSecond();
+    void stillOfSecond();
+    void switchBack();
+    void settle();
+    void convert();
+    void takeEnded();
+    void takeFailed(std::exception_ptr error);
+    void backToIdle();
+    void report(const std::exception& error);
+    // Runs a step; an error it does not trap is told and the flow goes on idle.
+    void guarded(const std::function<void()>& step);
+    QString path(const views::View& view, const QString& extension) const;
+
+    camera::LiveCamera m_camera;
+    image_store::ImageStore& m_store;
+    ConversionWatch& m_conversions;
+    FlowScreen& m_screen;
+    std::function<QDateTime()> m_clock;
+
+    State m_state = State::StartingCameras;
+    CaptureSession m_session;
+    QString m_currentView;
+    bool m_captureEnabled = false;
+    std::optional<Take> m_take;
+    // A scan that ended while a take was under way.
+    QString m_keptScan;
+    bool m_closeAsked = false;
+    bool m_startupCheckDue = false;
+    std::function<void()> m_whenIdle;
+};
