@@ -19,8 +19,9 @@ void CameraWait::wake()
     {
         std::lock_guard lock(m_mutex);
         ++m_wakes;
-        // One queued check at a time: frames arrive faster than a wait needs them.
-        post = !std::exchange(m_checkPending, true);
+        // One queued check at a time, and only for a request: frames arrive
+        // faster than a wait needs them, and mostly when nobody waits.
+        post = m_requestCount.load() > 0 && !std::exchange(m_checkPending, true);
     }
     m_woken.notify_all();
     if (post)
@@ -48,12 +49,14 @@ void CameraWait::answer(std::list<Request>::iterator request, bool happened)
     request->deadline->stop();
     request->deadline.release()->deleteLater();
     m_requests.erase(request);
+    --m_requestCount;
     then(happened);
 }
 
 void CameraWait::when(std::function<bool()> done, std::chrono::milliseconds bound, Then then)
 {
     m_requests.push_back(Request { std::move(done), std::move(then), std::make_unique<QTimer>() });
+    ++m_requestCount;
     const auto request = std::prev(m_requests.end());
     QTimer& deadline = *request->deadline;
     deadline.setSingleShot(true);

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -45,6 +46,7 @@ private:
     std::condition_variable m_woken;
     quint64 m_wakes = 0;
     bool m_checkPending = false;
+    std::atomic<int> m_requestCount { 0 };
     // The user-interface thread's only.
     std::list<Request> m_requests;
 };

@@ -103,6 +103,13 @@ void CaptureFlow::report(const std::exception& error)
     emit failed(QString::fromUtf8(error.what()));
 }
 
+void CaptureFlow::report(std::exception_ptr error)
+{
+    const QString what = image_store::whatOf(error);
+    qCWarning(lcWindow, "%s", qPrintable(what));
+    emit failed(what);
+}
+
 QString CaptureFlow::path(const views::View& view, const QString& extension) const
 {
     return m_store.imagePath(view.filePrefix, m_take->sample, extension);
@@ -116,32 +123,39 @@ void CaptureFlow::start()
     guarded([this] {
         m_camera.InitializeControl(camera::ControlApplicationName, camera::ControlSettingsKey, 0);
         m_camera.SetStartupOptions(0, 0, 1);
-        m_camera.StartControlLater(later([this](std::int32_t, std::exception_ptr error) {
-            guarded([this, error] {
-                if (error)
-                    std::rethrow_exception(error);
-                m_camera.StartupSwitch(-1);
-                m_camera.SelectCameraLater(
-                    views::BottomCamIndex, later([this](std::int32_t bottom, std::exception_ptr error) {
-                        guarded([this, bottom, error] {
-                            if (error)
-                                std::rethrow_exception(error);
-                            m_camera.SelectCameraLater(views::ColorCamIndex,
-                                later([this, bottom](std::int32_t color, std::exception_ptr error) {
-                                    guarded([this, bottom, color, error] {
-                                        if (error)
-                                            std::rethrow_exception(error);
-                                        if (bottom == 0 || color == 0) {
-                                            m_screen.tell(QStringLiteral("Unable to connect to any camera"));
-                                            m_captureEnabled = false;
-                                        }
-                                        backToIdle();
-                                    });
-                                }));
-                        });
-                    }));
-            });
-        }));
+        m_camera.StartControlLater(
+            later([this](std::int32_t, std::exception_ptr error) { camerasStarted(error); }));
+    });
+}
+
+void CaptureFlow::camerasStarted(std::exception_ptr error)
+{
+    guarded([this, error] {
+        if (error)
+            std::rethrow_exception(error);
+        m_camera.StartupSwitch(-1);
+        m_camera.SelectCameraLater(views::BottomCamIndex,
+            later([this](std::int32_t bottom, std::exception_ptr error) { bottomChecked(bottom, error); }));
+    });
+}
+
+void CaptureFlow::bottomChecked(std::int32_t bottom, std::exception_ptr error)
+{
+    guarded([this, bottom, error] {
+        if (error)
+            std::rethrow_exception(error);
+        m_camera.SelectCameraLater(
+            views::ColorCamIndex, later([this, bottom](std::int32_t color, std::exception_ptr error) {
+                guarded([this, bottom, color, error] {
+                    if (error)
+                        std::rethrow_exception(error);
+                    if (bottom == 0 || color == 0) {
+                        m_screen.tell(QStringLiteral("Unable to connect to any camera"));
+                        m_captureEnabled = false;
+                    }
+                    backToIdle();
+                });
+            }));
     });
 }
 
@@ -242,8 +256,7 @@ void CaptureFlow::beginTake()
     try {
         m_store.beginTake(m_take->sample.trimmed());
     } catch (...) {
-        takeFailed(std::current_exception());
-        switchBack();
+        stepFailed(std::current_exception());
         return;
     }
     m_camera.beginCapture();
@@ -254,12 +267,8 @@ void CaptureFlow::stillOfLiveCamera()
 {
     m_camera.SaveStillLater(0, 24, path(*m_take->live, image_store::BmpExtension), QString(),
         later([this](std::exception_ptr error) {
-            if (error) {
-                takeFailed(error);
-                switchBack();
-                return;
-            }
-            switchToSecond();
+            if (!stepFailed(error))
+                switchToSecond();
         }));
 }
 
@@ -269,12 +278,8 @@ void CaptureFlow::switchToSecond()
     // Its result is not looked at; only an error counts as a failure.
     m_camera.SelectCameraLater(
         m_take->second->cameraIndex, later([this](std::int32_t, std::exception_ptr error) {
-            if (error) {
-                takeFailed(error);
-                switchBack();
-                return;
-            }
-            stillOfSecond();
+            if (!stepFailed(error))
+                stillOfSecond();
         }));
 }
 
@@ -345,6 +350,16 @@ void CaptureFlow::convert()
     }
 }
 
+bool CaptureFlow::stepFailed(std::exception_ptr error)
+{
+    if (!error)
+        return false;
+    // The rest of the take is skipped; the live camera comes back all the same.
+    takeFailed(error);
+    switchBack();
+    return true;
+}
+
 void CaptureFlow::takeFailed(std::exception_ptr error)
 {
     try {
@@ -367,13 +382,8 @@ void CaptureFlow::takeEnded()
         if (take.failure) {
             // Stays in the status line until the next sample is armed.
             m_screen.showStatus(m_session.failureStatus(), m_session.failureDetail());
-            if (take.elsewhere) {
-                try {
-                    std::rethrow_exception(take.failure);
-                } catch (const std::exception& error) {
-                    report(error);
-                }
-            }
+            if (take.elsewhere)
+                report(take.failure);
         } else {
             m_screen.addHistoryLine(m_session.recordCapture(take.sample, m_clock(), QLocale()));
             m_screen.showStatus(QStringLiteral("Images have been captured"));
@@ -447,13 +457,8 @@ void CaptureFlow::toggleView()
         enter(State::SwitchingView);
         // Its result is not looked at here.
         m_camera.SelectCameraLater(next.cameraIndex, later([this](std::int32_t, std::exception_ptr error) {
-            if (error) {
-                try {
-                    std::rethrow_exception(error);
-                } catch (const std::exception& failure) {
-                    report(failure);
-                }
-            }
+            if (error)
+                report(error);
             backToIdle();
         }));
     });
@@ -490,14 +495,9 @@ void CaptureFlow::deleteShown()
             m_conversions.forget(view->filePrefix, sample.trimmed());
         enter(State::Deleting);
         m_store.deleteJpegs(sample, later([this](std::exception_ptr error) {
-            if (error) {
-                try {
-                    std::rethrow_exception(error);
-                } catch (const std::exception& failure) {
-                    // A JPEG that cannot be deleted (read-only, locked) is reported.
-                    report(failure);
-                }
-            }
+            // A JPEG that cannot be deleted (read-only, locked) is reported.
+            if (error)
+                report(error);
             backToIdle();
         }));
     });

@@ -153,6 +153,8 @@ private:
     }
     void enter(State state);
     void runWhenIdle(std::function<void()> step);
+    void camerasStarted(std::exception_ptr error);
+    void bottomChecked(std::int32_t bottom, std::exception_ptr error);
     void getNumberNow();
     void arm();
     // Takes the armed sample, and the chain of samples that follows.
@@ -165,8 +167,11 @@ private:
     void convert();
     void takeEnded();
     void takeFailed(std::exception_ptr error);
+    // True, and the camera switched back, when a step's answer is a failure.
+    bool stepFailed(std::exception_ptr error);
     void backToIdle();
     void report(const std::exception& error);
+    void report(std::exception_ptr error);
     // Runs a step; an error it does not trap is told and the flow goes on idle.
     void guarded(const std::function<void()>& step);
     QString path(const views::View& view, const QString& extension) const;

@@ -1,10 +1,8 @@
 #include "capture_window/capture_window.h"
 
 #include "capture_window/artwork.h"
-#include "capture_window/failure_words.h"
 #include "capture_window/views.h"
 #include "capture_window/window_accessible.h"
-#include "capture_window/window_log.h"
 #include "scan_dialog/frm_wo.h"
 #include "scan_dialog/window_conventions.h"
 #include "ui_form_imagemaker.h"
@@ -14,10 +12,7 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPixmap>
-#include <QStyle>
 #include <QPointer>
-#include <QScopeGuard>
-#include <QSet>
 
 Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent)
     : QWidget(parent)

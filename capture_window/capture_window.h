@@ -18,13 +18,11 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 namespace Ui {
 class Form_ImageMaker;
 }
 class QKeyEvent;
-class QLabel;
 
 // What the capture window is given rather than makes: the camera behind
 // LiveCam1, the image store, the message boxes, the clock and the way the

@@ -53,13 +53,8 @@ void ConversionWatch::convert(const QString& sample, image_store::ShareWorker::D
         m_store.startConversion(command, 2, begin(prefix, sample, std::move(restart)),
             [watch = QPointer<ConversionWatch>(this), launches, prefix, sample](std::exception_ptr error) {
                 if (error) {
-                    if (watch) {
-                        try {
-                            std::rethrow_exception(error);
-                        } catch (const std::exception& failure) {
-                            watch->fail(prefix, sample, QString::fromUtf8(failure.what()));
-                        }
-                    }
+                    if (watch)
+                        watch->fail(prefix, sample, image_store::whatOf(error));
                     if (!launches->first)
                         launches->first = error;
                 }

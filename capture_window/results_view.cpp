@@ -91,8 +91,11 @@ void ResultsView::loadPicture(const QString& viewPrefix)
         showBoxText(viewPrefix, ConversionFailedText);
         return;
     }
-    const QString sample = m_shownSample;
-    const quint64 take = conversion.take;
+    readPicture(viewPrefix, m_shownSample, conversion.take);
+}
+
+void ResultsView::readPicture(const QString& viewPrefix, const QString& sample, quint64 take)
+{
     m_store.loadImage(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension),
         pictureSize(viewPrefix),
         [view = QPointer<ResultsView>(this), viewPrefix, sample, take](
@@ -230,12 +233,5 @@ void ResultsView::conversionEnded(const QString& viewPrefix, const QString& samp
     markHistory(sample);
     if (m_shownSample.isEmpty() || sample != m_shownSample)
         return;
-    const quint64 take = m_conversions.picture(viewPrefix, sample).take;
-    m_store.loadImage(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension),
-        pictureSize(viewPrefix),
-        [view = QPointer<ResultsView>(this), viewPrefix, sample, take](
-            const QImage& picture, const QString& failure) {
-            if (view)
-                view->placePicture(viewPrefix, sample, take, picture, failure);
-        });
+    readPicture(viewPrefix, sample, m_conversions.picture(viewPrefix, sample).take);
 }

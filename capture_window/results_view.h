@@ -52,6 +52,8 @@ signals:
 
 private:
     void loadPicture(const QString& viewPrefix);
+    // Without waiting; put in place if still wanted when it comes.
+    void readPicture(const QString& viewPrefix, const QString& sample, quint64 take);
     // `take` is the conversion's take the picture was read for.
     void placePicture(const QString& viewPrefix, const QString& sample, quint64 take, const QImage& picture,
         const QString& failure);

@@ -101,23 +101,16 @@ void ImageStore::startConversion(
     const QString& command, int windowStyle, ProcessLauncher::Finished finished, ShareWorker::Done launched)
 {
     const auto notStarted = [finished, launched](std::exception_ptr error) {
-        if (launched) {
+        if (launched)
             launched(error);
-            return;
-        }
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& failure) {
-            finished(ProcessEnd { false, 0, QString::fromUtf8(failure.what()) });
-        }
+        else
+            finished(ProcessEnd { false, 0, whatOf(error) });
     };
     ProcessLauncher::Prepared prepared;
     try {
         prepared = m_launcher.prepare(command, windowStyle);
     } catch (...) {
-        // Told from the event loop, as a start on the share would be.
-        m_worker.submit(
-            [] {}, [notStarted, error = std::current_exception()](std::exception_ptr) { notStarted(error); });
+        m_worker.tellLater(notStarted, std::current_exception());
         return;
     }
     // Starting it reads the program from the share, which may hang.
@@ -139,15 +132,10 @@ namespace {
 ShareWorker::Done deliver(std::shared_ptr<QImage> picture, ImageStore::Loaded loaded)
 {
     return [picture = std::move(picture), loaded = std::move(loaded)](std::exception_ptr error) {
-        if (!error) {
+        if (error)
+            loaded({}, whatOf(error));
+        else
             loaded(*picture, {});
-            return;
-        }
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& failure) {
-            loaded({}, QString::fromUtf8(failure.what()));
-        }
     };
 }
 

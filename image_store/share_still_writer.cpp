@@ -67,8 +67,7 @@ void ShareStillWriter::settle(ShareWorker::Done done)
         if (m_take)
             pending.push_back(m_worker.queue([take = m_take](const CancelToken&) { checkWritten(*take); }));
     } catch (const ShareNotAnswering&) {
-        // Told from the event loop, as every answer is.
-        m_worker.submit([] { throw ShareNotAnswering(); }, std::move(done));
+        m_worker.tellLater(std::move(done), std::current_exception());
         return;
     }
     m_worker.whenDone(std::move(pending), std::move(done));

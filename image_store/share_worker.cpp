@@ -160,11 +160,16 @@ void ShareWorker::submit(std::function<void()> work, Done done)
     try {
         ticket = queue([work = std::move(work)](const CancelToken&) { work(); });
     } catch (const ShareNotAnswering&) {
-        QMetaObject::invokeMethod(
-            this, [done, error = std::current_exception()] { done(error); }, Qt::QueuedConnection);
+        tellLater(std::move(done), std::current_exception());
         return;
     }
     whenDone({ ticket }, std::move(done));
+}
+
+void ShareWorker::tellLater(Done done, std::exception_ptr error)
+{
+    QMetaObject::invokeMethod(
+        this, [done = std::move(done), error] { done(error); }, Qt::QueuedConnection);
 }
 
 void ShareWorker::whenDone(std::vector<Ticket> tickets, Done done)

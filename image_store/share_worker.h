@@ -54,6 +54,8 @@ public:
     void whenDone(std::vector<Ticket> tickets, Done done);
     // Queues work and tells its end as whenDone does; never throws.
     void submit(std::function<void()> work, Done done);
+    // An answer known at once still comes from the event loop, as every answer does.
+    void tellLater(Done done, std::exception_ptr error);
 
     // Work that ran past its bound has not returned yet.
     bool stuck() const { return m_stuck; }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+
+#include <exception>
 #include <stdexcept>
 
 namespace image_store {
@@ -9,5 +12,17 @@ class StoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// What a failure that came back as an answer says.
+inline QString whatOf(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        return QString::fromUtf8(failure.what());
+    } catch (...) {
+        return QStringLiteral("unknown failure");
+    }
+}
 
 } // namespace image_store
