@@ -250,7 +250,7 @@ void CaptureFlow::capture()
 void CaptureFlow::beginTake()
 {
     const views::View& live = views::named(m_currentView);
-    m_take = Take { m_session.currentSample(), &live, &views::other(live), nullptr, false };
+    m_take = Take { m_session.currentSample(), &live, &views::other(live), nullptr, nullptr };
     m_session.beginAttempt();
     enter(State::StillOfLiveCamera);
     try {
@@ -315,21 +315,19 @@ void CaptureFlow::settle()
         // The sample is this bench's until here.
         m_store.endTake();
         if (error) {
+            takeFailed(error);
             try {
                 std::rethrow_exception(error);
             } catch (const image_store::SampleTakenElsewhere&) {
                 // Its pictures may be another bench's, or a mix: nothing is
                 // converted, and the operator is told that it must be taken again.
-                m_take->elsewhere = true;
-                m_take->failure = nullptr;
+                m_take->toTell = error;
+                takeEnded();
+                return;
             } catch (...) {
             }
-            takeFailed(error);
         }
-        if (m_take->elsewhere)
-            takeEnded();
-        else
-            convert();
+        convert();
     }));
 }
 
@@ -339,15 +337,21 @@ void CaptureFlow::convert()
     // After a failed still too: the converters convert whatever bitmaps
     // are on the share under those names.
     try {
-        m_conversions.convert(m_take->sample.trimmed(), later([this](std::exception_ptr error) {
-            if (error)
-                takeFailed(error);
-            takeEnded();
-        }));
+        m_conversions.convert(
+            m_take->sample.trimmed(), later([this](std::exception_ptr error) { converted(error); }));
     } catch (...) {
-        takeFailed(std::current_exception());
-        takeEnded();
+        converted(std::current_exception());
     }
+}
+
+void CaptureFlow::converted(std::exception_ptr error)
+{
+    if (error) {
+        takeFailed(error);
+        // A converter that cannot be started is told in a box.
+        m_take->toTell = error;
+    }
+    takeEnded();
 }
 
 bool CaptureFlow::stepFailed(std::exception_ptr error)
@@ -382,8 +386,8 @@ void CaptureFlow::takeEnded()
         if (take.failure) {
             // Stays in the status line until the next sample is armed.
             m_screen.showStatus(m_session.failureStatus(), m_session.failureDetail());
-            if (take.elsewhere)
-                report(take.failure);
+            if (take.toTell)
+                report(take.toTell);
         } else {
             m_screen.addHistoryLine(m_session.recordCapture(take.sample, m_clock(), QLocale()));
             m_screen.showStatus(QStringLiteral("Images have been captured"));

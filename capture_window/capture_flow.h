@@ -141,7 +141,8 @@ private:
         const views::View* live = nullptr;
         const views::View* second = nullptr;
         std::exception_ptr failure;
-        bool elsewhere = false;
+        // A failure the operator is told of in a box as well.
+        std::exception_ptr toTell;
     };
     // An answer that comes after the flow is gone goes nowhere.
     template <typename Call> auto later(Call call)
@@ -165,6 +166,7 @@ private:
     void switchBack();
     void settle();
     void convert();
+    void converted(std::exception_ptr error);
     void takeEnded();
     void takeFailed(std::exception_ptr error);
     // True, and the camera switched back, when a step's answer is a failure.
