@@ -184,7 +184,8 @@ void CaptureFlow::getNumberNow()
 {
     enter(State::ScanDialogOpen);
     const bool exit = m_screen.showScanDialog();
-    if (exit) {
+    enter(State::Idle);
+    if (exit || m_closeAsked) {
         m_screen.unloadScanDialog();
         closeAsked();
         return;
@@ -203,7 +204,8 @@ void CaptureFlow::arm()
         throw;
     }
     m_screen.unloadScanDialog();
-    if (yes)
+    // A close asked while the question was open wins over its answer.
+    if (yes && !m_closeAsked)
         beginTake();
     else
         backToIdle();
@@ -402,6 +404,7 @@ void CaptureFlow::takeEnded()
                 const Answer increment = m_screen.ask(
                     QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')'),
                     QStringLiteral("Auto Increment"));
+                enter(State::Idle);
                 if (increment.yes)
                     m_screen.setNumberText(next);
                 else if (!increment.scanned.isEmpty())
@@ -436,10 +439,15 @@ void CaptureFlow::backToIdle()
         return;
     }
     // After the current handling, as a queued Alt+G would.
-    if (m_whenIdle || m_startupCheckDue)
+    if (m_whenIdle || m_startupCheckDue || !m_keptScan.isEmpty())
         QTimer::singleShot(0, this, [this] {
             if (m_state != State::Idle)
                 return;
+            // A scan made while a step ran is the sample under the camera.
+            if (!m_keptScan.isEmpty()) {
+                scanned(std::exchange(m_keptScan, QString()));
+                return;
+            }
             if (std::exchange(m_startupCheckDue, false)) {
                 startupTick();
                 return;
@@ -532,7 +540,10 @@ bool CaptureFlow::closeAsked()
 {
     if (m_state == State::Closed)
         return true;
-    if (m_take) {
+    // Never inside a take, nor under a question or the dialog: the answer
+    // would go on after the window has gone.
+    if (m_take || m_state == State::AskingTakeNow || m_state == State::AskingAutoIncrement
+        || m_state == State::ScanDialogOpen) {
         m_closeAsked = true;
         return false;
     }
