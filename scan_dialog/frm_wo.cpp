@@ -95,6 +95,12 @@ bool Frm_Wo::keyTyped(const QKeyEvent& key)
         // The end of a refused scan must not accept an empty number.
         if (std::exchange(m_droppingScan, false))
             return true;
+        // A scan's end accepts it, whichever of OK and Cancel has the focus:
+        // a Tab pressed before it must not make the scanner cancel its number.
+        if (m_scans.endedScan()) {
+            cmd_Ok_Click();
+            return true;
+        }
         // A scanner's Tab ends its scan as its Enter would.
         if (key.key() == Qt::Key_Tab) {
             if (auto* button = qobject_cast<QPushButton*>(focusWidget()))

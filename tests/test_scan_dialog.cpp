@@ -100,6 +100,32 @@ private slots:
         QCOMPARE(dialog->numberText(), QString("1256"));
     }
 
+    // A Tab before the scan moved the focus to Cancel: the scan's Enter
+    // still accepts it; a person's Enter there cancels as it always did.
+    void scanOnCancel_isAccepted_aPersonsEnterCancels()
+    {
+        quint64 at = 1000;
+        const auto send = [&](int key, const QString& text, quint64 gap) {
+            at += gap;
+            for (const QEvent::Type type : { QEvent::KeyPress, QEvent::KeyRelease }) {
+                QKeyEvent event(type, key, Qt::NoModifier, text);
+                event.setTimestamp(at);
+                QApplication::sendEvent(focused(), &event);
+            }
+        };
+        for (const bool scanned : { false, true }) {
+            showDialog();
+            QTest::keyClick(focused(), Qt::Key_Tab);
+            QCOMPARE(focused(), button("cmd_Cancel"));
+            for (const QChar digit : QString("00012345"))
+                send(Qt::Key_0 + digit.digitValue(), QString(digit), scanned ? 5 : 400);
+            send(Qt::Key_Return, "\r", scanned ? 5 : 400);
+            QVERIFY(!dialog->isVisible());
+            QCOMPARE(dialog->numberText(), scanned ? QString("00012345") : QString());
+            dialog->setNumberText(QString());
+        }
+    }
+
     void enterAfterDigits_pressesOk_andKeepsTheNumber()
     {
         showDialog();
