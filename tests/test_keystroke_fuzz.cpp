@@ -6,13 +6,17 @@
 // along: a picture is taken only under a number sent whole or offered by the
 // program, and only after a person's key pressed once its question was on
 // screen (or on Take Picture or Redo); the window ends only by a person's
-// Close or Exit; and every few steps, one whole scan still arms and asks.
+// Close or Exit (or the window manager's close); every few steps, one whole
+// scan still arms and asks; and at the end, across layers: the two stills of
+// each take, its two converter commands and its history line name one
+// sample, and every sample of the history ends with both JPEGs or a mark.
 // IMAGEMAKER_FUZZ_SEED and IMAGEMAKER_FUZZ_STEPS choose the run.
 
 #include "window_fixture.h"
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -36,6 +40,9 @@ Key digitKey(QChar digit, bool person, qint64 gap)
 {
     return { Qt::Key_0 + digit.digitValue(), Qt::NoModifier, QString(digit), person, gap };
 }
+
+// Not a key: the window manager's close of the main window.
+constexpr int WindowManagerClose = -1;
 
 Key alt(int letter)
 {
@@ -68,6 +75,9 @@ class TestKeystrokeFuzz : public QObject {
     QHash<qint64, Key> sentAt;
     QString personDigits;
     QSet<QString> whole, offered;
+    // The samples of each take's stills, in order, and the history of every window so far.
+    QList<QStringList> takeStills;
+    QStringList histories, deleted;
     QString failure;
     int steps = 0, stepsWanted = 0, stills = 0, confirmed = 0, ends = 0, probes = 0;
     bool endAllowed = false;
@@ -110,6 +120,12 @@ class TestKeystrokeFuzz : public QObject {
         keyTime += key.gapMs;
         keyTime = std::max(keyTime, clock.elapsed());
         sentAt.insert(keyTime, key);
+        if (key.key == WindowManagerClose) {
+            endAllowed = true;
+            if (window)
+                window->close();
+            return;
+        }
         QWidget* to = target();
         if (!to)
             return;
@@ -168,6 +184,8 @@ class TestKeystrokeFuzz : public QObject {
                 ++confirmed;
             return;
         }
+        if (name == "cmd_Delete")
+            deleted << window->findChild<QLabel*>("lbl_Pictures")->text();
         if (name == "cmd_Close" || name == "cmd_Exit") {
             if (!last.person)
                 fail(name + " pressed by a scanner's key");
@@ -184,6 +202,10 @@ class TestKeystrokeFuzz : public QObject {
     {
         ++stills;
         const QString sample = QRegularExpression("_(\\d{8})_").match(path).captured(1);
+        if (takeStills.isEmpty())
+            return fail("a still outside a take");
+        takeStills.last() << sample;
+        deleted.removeAll(sample);
         if (!whole.contains(sample) && !offered.contains(sample))
             fail("a still taken under " + sample + ", never sent whole nor offered");
         // Two stills a capture; each capture was confirmed once.
@@ -323,10 +345,23 @@ class TestKeystrokeFuzz : public QObject {
             break;
         }
         case 14:
-            // A slow share: what is written meanwhile waits.
-            f->shareWorker.submit([ms = random.bounded(100,
-                                       1500)] { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); },
-                [](std::exception_ptr) {});
+            if (random.bounded(2)) {
+                // A slow share: what is written meanwhile waits.
+                f->shareWorker.submit(
+                    [ms = random.bounded(100, 1500)] {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                    },
+                    [](std::exception_ptr) {});
+            } else {
+                // A slow camera: it sends nothing for a while.
+                const int camera = int(random.bounded(2));
+                camera_socket::stall(camera, true);
+                QTimer::singleShot(
+                    int(random.bounded(100, 1500)), [camera] { camera_socket::stall(camera, false); });
+            }
+            // Now and then the window manager's close, maybe in the middle of a take.
+            if (random.bounded(20) == 0)
+                queue.push_back({ WindowManagerClose, Qt::NoModifier, QString(), true, 100 });
             break;
         default:
             queue.push_back(pause(random.bounded(10, 150)));
@@ -379,8 +414,11 @@ class TestKeystrokeFuzz : public QObject {
             if (!endAllowed)
                 return fail("the window ended without Close or Exit");
             ++ends;
+            histories << window->capturedSamples();
             window.release()->deleteLater();
             queue.clear();
+            // A scan kept for after a take goes with a window closed meanwhile.
+            probe.clear();
             openWindow();
             idleUntil = clock.elapsed() + 300;
             return;
@@ -415,6 +453,84 @@ class TestKeystrokeFuzz : public QObject {
         step();
     }
     qint64 probeDeadline = 0;
+
+    // Once the keys are over: every take as the share, the converters and
+    // the history tell it.
+    void verifyTakesAcrossLayers()
+    {
+        // The last take, and its converters, come to an end; what it asks
+        // then goes unanswered.
+        QTimer closeBoxes;
+        connect(&closeBoxes, &QTimer::timeout, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->hide();
+        });
+        closeBoxes.start(50);
+        QVERIFY(QTest::qWaitFor(
+            [this] { return (!window || !window->flow().busy()) && !QApplication::activeModalWidget(); },
+            20000));
+        closeBoxes.stop();
+        const QString context = QStringLiteral("seed %1").arg(seed);
+        // A take's stills name one sample; one that failed may have fewer than two.
+        QStringList takes;
+        for (const QStringList& stills : takeStills) {
+            QVERIFY2(stills.size() <= 2, qPrintable(context + ": a take with more than two stills"));
+            if (stills.isEmpty())
+                continue;
+            QVERIFY2(stills.count(stills.first()) == stills.size(),
+                qPrintable(context + ": one take's stills name " + stills.join(" and ")));
+            takes << stills.first();
+        }
+        // Converters come in pairs, bottom then colour, each naming one
+        // sample; every take with a still launched its pair.
+        const QStringList& commands = f->launcher.commands;
+        QVERIFY2(commands.size() % 2 == 0, qPrintable(context + ": a converter without its pair"));
+        QStringList converted;
+        for (qsizetype i = 0; i < commands.size(); i += 2) {
+            const QString sample = QRegularExpression("BTM_(\\d{8})_01\\.bmp").match(commands[i]).captured(1);
+            QVERIFY2(!sample.isEmpty() && commands[i].count("BTM_" + sample + "_01.") == 2
+                    && commands[i + 1].count("CLR_" + sample + "_01.") == 2,
+                qPrintable(context + ": " + commands[i] + " / " + commands[i + 1]));
+            converted << sample;
+        }
+        const auto inOrder = [](const QStringList& some, const QStringList& all) {
+            qsizetype at = 0;
+            for (const QString& one : some) {
+                while (at < all.size() && all[at] != one)
+                    ++at;
+                if (at++ >= all.size())
+                    return false;
+            }
+            return true;
+        };
+        if (!inOrder(takes, converted))
+            qWarning("takes %s\nconverted %s", qPrintable(takes.join(',')), qPrintable(converted.join(',')));
+        QVERIFY2(inOrder(takes, converted),
+            qPrintable(context + ": a take without its converters: " + takes.join(",") + " / "
+                + converted.join(",")));
+        // The history holds takes, in order; the others failed.
+        QStringList history = histories;
+        if (window)
+            history << window->capturedSamples();
+        QVERIFY2(inOrder(history, takes), qPrintable(context + ": a history line without its take"));
+        // The current window's samples end with both JPEGs or a marked line.
+        if (!window)
+            return;
+        auto* list = window->findChild<QListWidget*>("lst_Captured");
+        const QStringList& samples = window->capturedSamples();
+        for (qsizetype i = 0; i < samples.size(); ++i) {
+            if (deleted.contains(samples[i]))
+                continue;
+            int latest = int(samples.lastIndexOf(samples[i]));
+            const auto whole = [&] {
+                return (QFileInfo::exists(f->sampleFile("CLR_" + samples[i] + "_01.jpg"))
+                           && QFileInfo::exists(f->sampleFile("BTM_" + samples[i] + "_01.jpg")))
+                    || !list->item(latest)->toolTip().isEmpty();
+            };
+            QVERIFY2(QTest::qWaitFor(whole, 20000),
+                qPrintable(context + ": " + samples[i] + " has no JPEG nor mark"));
+        }
+    }
     bool finished() const { return steps >= stepsWanted && queue.empty() && probe.isEmpty(); }
 
 private slots:
@@ -422,6 +538,7 @@ private slots:
     {
         f = std::make_unique<WindowFixture>();
         watched = std::make_unique<StillWatch>(f->camera, [this](const QString& path) { saving(path); });
+        watched->beginning = [this] { takeStills.append(QStringList()); };
         boxes = std::make_unique<MessageBoxPrompts>(f->scanDetector);
         seed = qEnvironmentVariableIsSet("IMAGEMAKER_FUZZ_SEED")
             ? quint32(qEnvironmentVariableIntValue("IMAGEMAKER_FUZZ_SEED"))
@@ -455,6 +572,7 @@ private slots:
             qPrintable(QString("seed %1: only %2 steps").arg(seed).arg(steps)));
         driver.stop();
         QVERIFY2(failure.isEmpty(), qPrintable(QString("seed %1, %2").arg(seed).arg(failure)));
+        verifyTakesAcrossLayers();
         qInfo("seed %u: %d steps, %lld keys, %d stills after %d confirmations, %d stuck checks, %d ends by "
               "Close or "
               "Exit",
