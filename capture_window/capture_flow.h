@@ -53,22 +53,35 @@ public:
 // actions here and shows what follows. Each take carries its own sample
 // number from arming to its converters and its history line.
 //
-//   state                event                              next
-//   StartingCameras      both cameras checked               Idle (the box when one failed)
-//   Idle                 Get Wo / start-up check            ScanDialogOpen
-//   ScanDialogOpen       OK, Cancel; Exit                   AskingTakeNow or Idle; Closed
-//   AskingTakeNow        Yes / No / a scan                  StillOfLiveCamera / Idle / AskingTakeNow
-//   Idle                 capture                            StillOfLiveCamera
-//   StillOfLiveCamera    still saved or failed              Switching (SwitchingBack on failure)
-//   Switching            other camera ready or failed       StillOfOtherCamera (SwitchingBack)
-//   StillOfOtherCamera   still saved or failed              SwitchingBack
-//   SwitchingBack        live camera ready or failed        Settling
-//   Settling             stills in place, or failed         Converting (Idle when another bench took it)
-//   Converting           both converters started or failed  AskingAutoIncrement, or Idle on failure
-//   AskingAutoIncrement  Yes / No / a scan                  AskingTakeNow / Idle (Get Wo next) /
-//   AskingTakeNow Idle                 view toggle                        SwitchingView, then Idle Idle
-//   Delete                             Deleting, then Idle any                  close asked Closed, once the
-//   take is over during one
+// clang-format off
+//   state                 event                               next
+//   StartingCameras       both cameras checked                Idle
+//   Idle                  Get Wo, start-up check              ScanDialogOpen
+//   ScanDialogOpen        OK or Cancel                        AskingTakeNow, Idle
+//   ScanDialogOpen        Exit                                Closed
+//   AskingTakeNow         Yes                                 StillOfLiveCamera
+//   AskingTakeNow         No                                  Idle
+//   AskingTakeNow         a scan                              AskingTakeNow
+//   Idle                  capture                             StillOfLiveCamera
+//   StillOfLiveCamera     still saved                         Switching
+//   StillOfLiveCamera     still failed                        SwitchingBack
+//   Switching             other camera ready                  StillOfOtherCamera
+//   Switching             other camera failed                 SwitchingBack
+//   StillOfOtherCamera    still saved or failed               SwitchingBack
+//   SwitchingBack         live camera ready or failed         Settling
+//   Settling              stills in place, or failed          Converting
+//   Settling              another bench took it               Idle
+//   Converting            converters started or failed        AskingAutoIncrement, Idle
+//   AskingAutoIncrement   Yes, or a scan                      AskingTakeNow
+//   AskingAutoIncrement   No                                  Idle
+//   Idle                  view toggle                         SwitchingView
+//   SwitchingView         camera ready or failed              Idle
+//   Idle                  Delete                              Deleting
+//   Deleting              deleted or failed                   Idle
+//   Idle                  close asked                         Closed
+// clang-format on
+//
+// A close asked during a take, or under a question, waits until it is over.
 //
 // A scan that ends during a take is kept, one, and answers the take's
 // "Auto Increment" No and arms itself when the take is over.
