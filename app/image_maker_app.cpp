@@ -9,7 +9,7 @@
 #include "capture_window/capture_window.h"
 #include "capture_window/prompts.h"
 #include "image_store/image_store.h"
-#include "scan_dialog/scan_detector.h"
+#include "scan_dialog/scan_collector.h"
 
 #include <QApplication>
 #include <QDir>
@@ -48,7 +48,7 @@ int runImageMaker(int argc, char** argv)
             QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/imgcon32.exe")));
     camera::GstCamera camera(camera::GstCamera::buildSources(), store.stills());
     camera.readSettingsFrom(camera::systemSettingsFolders());
-    ScanDetector scans;
+    ScanCollector scans;
     MessageBoxPrompts prompts(scans);
 
     Form_ImageMaker window(CaptureWindowServices { camera, store, prompts, scans });

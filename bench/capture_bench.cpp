@@ -451,7 +451,7 @@ int main(int argc, char** argv)
     image_store::ImageStore store(share.map, launcher, shareWorker);
     camera::GstCamera cam(sourcesOfSize(size), store.stills());
     BenchPrompts prompts;
-    ScanDetector scans;
+    ScanCollector scans;
     Form_ImageMaker window(CaptureWindowServices { cam, store, prompts, scans });
     // Armed before the start-up check, so the scan dialog stays closed.
     window.scanDialog().setNumberText("09999999");

@@ -97,18 +97,12 @@ void Form_ImageMaker::setUpTimers()
     Timer1->setInterval(StartupCheckDelayMs);
     Timer1->setSingleShot(true);
     connect(Timer1, &QTimer::timeout, &m_flow, &CaptureFlow::startupTick);
-
-    m_typedScanPause.setSingleShot(true);
-    m_typedScanPause.setInterval(ScanDetector::PauseMs);
-    connect(&m_typedScanPause, &QTimer::timeout, this, [this] { typedScanEnded(false); });
 }
 
 void Form_ImageMaker::connectHandlers()
 {
-    installEventFilter(this);
-    for (QWidget* child : findChildren<QWidget*>())
-        if (child->focusPolicy() != Qt::NoFocus)
-            child->installEventFilter(this);
+    m_scans.startTaking(*this);
+    ui->lst_Captured->installEventFilter(this);
 
     connect(m_results.get(), &ResultsView::pictureShown, this, &Form_ImageMaker::pictureShown);
     connect(&m_flow, &CaptureFlow::failed, this, &Form_ImageMaker::report);
@@ -129,6 +123,7 @@ void Form_ImageMaker::connectHandlers()
 
 Form_ImageMaker::~Form_ImageMaker()
 {
+    m_scans.stopTaking(*this);
     m_camera.attachView(nullptr);
 }
 
@@ -196,7 +191,6 @@ void Form_ImageMaker::setNumberText(const QString& text)
 
 bool Form_ImageMaker::showScanDialog()
 {
-    m_typedScanPause.stop();
     m_scanDialog.showModal();
     return m_scanDialog.exitSoftware();
 }
@@ -208,8 +202,6 @@ void Form_ImageMaker::unloadScanDialog()
 
 Answer Form_ImageMaker::ask(const QString& text, const QString& title)
 {
-    // A scan that a step's end cut in two ends in the question.
-    m_prompts.carryDigits(std::exchange(m_keptDigits, QString()));
     return m_prompts.askYesNo(this, text, title);
 }
 
@@ -280,7 +272,6 @@ void Form_ImageMaker::closeEvent(QCloseEvent* event)
         return;
     }
     Timer1->stop();
-    m_typedScanPause.stop();
     m_scanDialog.unload();
     event->accept();
 }
@@ -293,81 +284,54 @@ void Form_ImageMaker::showEvent(QShowEvent* event)
 
 bool Form_ImageMaker::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const ScanDetector::Kind kind = m_scans.see(*key);
-        // A held key's repeats, a scan's prefix, the rest of its suffix.
-        if (kind == ScanDetector::Kind::Ignored)
+    // Enter on a history entry shows it, as a double-click does.
+    if (watched == ui->lst_Captured && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (ui->lst_Captured->currentItem())
+                m_flow.showHistoryEntry(ui->lst_Captured->currentRow());
             return true;
-        if (event->type() == QEvent::KeyPress && scanKeyTyped(watched, *key, kind))
-            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
 
-bool Form_ImageMaker::scanKeyTyped(QObject* watched, const QKeyEvent& key, ScanDetector::Kind kind)
+void Form_ImageMaker::scanEnded(const QString& number)
 {
+    if (const QPointer<QWidget> box = QApplication::activeModalWidget()) {
+        connect(box, &QObject::destroyed, this,
+            [this, number] { QTimer::singleShot(0, this, [this, number] { m_flow.scanned(number); }); });
+        return;
+    }
+    m_flow.scanned(number);
+}
+
+void Form_ImageMaker::notASampleNumber()
+{
+    // The dialog says so, and takes the next scan.
+    if (!QApplication::activeModalWidget())
+        m_flow.typedDigitsPaused();
+}
+
+bool Form_ImageMaker::typedEnded(const QKeyEvent&)
+{
+    // Under a box that only tells something, Enter is its OK.
     if (QApplication::activeModalWidget())
+        m_scans.clear();
+    if (m_scans.digits().isEmpty())
         return false;
-    if (m_flow.busy()) {
-        // A scan made while a step runs is kept whole for after it; other
-        // keys act on nothing now.
-        if (kind == ScanDetector::Kind::Digit) {
-            // Digits typed by hand before a scan are no part of it.
-            if (m_scans.burstLength() == 1)
-                m_keptBurstStart = m_keptDigits.size();
-            else if (m_scans.burstLength() == 2)
-                m_keptDigits.remove(0, std::exchange(m_keptBurstStart, 0));
-            m_keptDigits += key.text();
-        } else if (kind == ScanDetector::Kind::End) {
-            if (m_keptDigits.size() == SampleNumberLength)
-                m_flow.scanned(m_keptDigits);
-            m_keptDigits.clear();
-        } else if (kind == ScanDetector::Kind::Other) {
-            m_keptDigits.clear();
-        }
-        return kind == ScanDetector::Kind::Digit || kind == ScanDetector::Kind::End;
-    }
-    if (!m_keptDigits.isEmpty()) {
-        // The rest of a scan begun while a step ran.
-        const QString kept = std::exchange(m_keptDigits, QString());
-        if (kind == ScanDetector::Kind::End) {
-            if (kept.size() == SampleNumberLength)
-                m_flow.scanned(kept);
-            return true;
-        }
-        if (kind == ScanDetector::Kind::Digit && m_flow.state() == CaptureFlow::State::Idle)
-            m_scanDialog.setNumberText(m_scanDialog.numberText() + kept);
-    }
-    if (kind == ScanDetector::Kind::End) {
-        if (m_typedScanPause.isActive()) {
-            typedScanEnded(true);
-            return true;
-        }
-        // Enter on a history entry shows it, as a double-click does.
-        if (watched == ui->lst_Captured && ui->lst_Captured->currentItem()) {
-            m_flow.showHistoryEntry(ui->lst_Captured->currentRow());
-            return true;
-        }
-        return false;
-    }
-    if (kind != ScanDetector::Kind::Digit || m_flow.state() != CaptureFlow::State::Idle)
-        return false;
-    // Until its end, or a pause, the scan goes on in the dialog's number.
-    m_scanDialog.dialog().digitTyped(key.text().at(0));
-    m_typedScanPause.start();
+    // A person's digits and Enter arm a number as the dialog's OK would.
+    const QString digits = m_scans.take();
+    if (!m_flow.busy() || digits.size() == SampleNumberLength)
+        m_flow.scanned(digits);
     return true;
 }
 
-void Form_ImageMaker::typedScanEnded(bool byEnter)
+void Form_ImageMaker::typedPaused()
 {
-    m_typedScanPause.stop();
-    // A scan's Enter arms its number as the dialog's OK would; digits typed
-    // by hand, or a refused scan, open the dialog to go on with.
-    if (!byEnter || m_scanDialog.dialog().refusedTooLong())
+    // Digits typed by hand go on in the dialog.
+    if (!QApplication::activeModalWidget())
         m_flow.typedDigitsPaused();
-    else
-        m_flow.scanned(m_scanDialog.numberText());
 }
 
 void Form_ImageMaker::report(const QString& what)

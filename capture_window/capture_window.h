@@ -7,7 +7,7 @@
 #include "capture_window/prompts.h"
 #include "capture_window/results_view.h"
 #include "image_store/image_store.h"
-#include "scan_dialog/scan_detector.h"
+#include "scan_dialog/scan_collector.h"
 #include "scan_dialog/scan_dialog_access.h"
 
 #include <QDateTime>
@@ -31,8 +31,8 @@ struct CaptureWindowServices {
     camera::CameraDispatch& camera;
     image_store::ImageStore& store;
     Prompts& prompts;
-    // What a scan is; the prompts' boxes use the same one.
-    ScanDetector& scans;
+    // The digits of the program's keys; the prompts' boxes use the same one.
+    ScanCollector& scans;
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
     // How the scan dialog is shown; by default modally, on its own.
     ScanDialogAccess::ShowModal showScanDialog = {};
@@ -43,7 +43,7 @@ struct CaptureWindowServices {
 // The main window: it builds the widgets, forwards the operator's actions
 // to the capture flow and shows its state; what may run now (buttons, their
 // Alt+letters, closing) follows from that state.
-class Form_ImageMaker : public QWidget, private FlowScreen {
+class Form_ImageMaker : public QWidget, private FlowScreen, private ScanTaker {
     Q_OBJECT
 public:
     explicit Form_ImageMaker(CaptureWindowServices services, QWidget* parent = nullptr);
@@ -83,10 +83,15 @@ private:
     void connectHandlers();
     void formLoad();
 
-    // Digits typed while no dialog or question was open.
-    bool scanKeyTyped(QObject* watched, const QKeyEvent& key, ScanDetector::Kind kind);
-    void typedScanEnded(bool byEnter);
     void report(const QString& what);
+
+    // Digits while no dialog or question is open: a step that runs keeps a
+    // scan for after it; a box that only tells something keeps it until it
+    // has closed.
+    void scanEnded(const QString& number) override;
+    void notASampleNumber() override;
+    bool typedEnded(const QKeyEvent& key) override;
+    void typedPaused() override;
 
     // The flow's screen.
     QString numberText() override;
@@ -110,7 +115,7 @@ private:
     camera::CameraDispatch& m_camera;
     image_store::ImageStore& m_store;
     Prompts& m_prompts;
-    ScanDetector& m_scans;
+    ScanCollector& m_scans;
     ScanDialogAccess m_scanDialog;
     QTimer* Timer1 = nullptr;
     ConversionWatch m_conversions;
@@ -118,9 +123,4 @@ private:
     std::unique_ptr<ResultsView> m_results;
     // The control that had the focus before a step disabled it.
     QPointer<QWidget> m_focusBeforeBusy;
-    // A pause after digits typed into the window ends them without an Enter.
-    QTimer m_typedScanPause;
-    // Digits of a scan typed while a step runs: kept for after it.
-    QString m_keptDigits;
-    qsizetype m_keptBurstStart = 0;
 };

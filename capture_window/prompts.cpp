@@ -1,6 +1,6 @@
 #include "capture_window/prompts.h"
 
-#include "scan_dialog/scan_detector.h"
+#include "scan_dialog/scan_collector.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -8,45 +8,38 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
-#include <QTimer>
-
-#include <utility>
 
 namespace {
 
-class PlainMessageBox final : public QMessageBox {
+class PlainMessageBox final : public QMessageBox, private ScanTaker {
 public:
-    PlainMessageBox(QWidget* parent, ScanDetector& scans, const QString& text, const QString& title,
+    PlainMessageBox(QWidget* parent, ScanCollector& scans, const QString& text, const QString& title,
         StandardButtons buttons)
         : QMessageBox(NoIcon, title.isEmpty() ? ApplicationTitle : title, text, buttons, parent)
         , m_scans(scans)
     {
         setTextFormat(Qt::PlainText);
         m_answerRequired = buttons.testFlag(Yes);
-        if (m_answerRequired)
+        if (m_answerRequired) {
             setDefaultButton(Yes);
-        m_pause.setSingleShot(true);
-        m_pause.setInterval(ScanDetector::PauseMs);
-        connect(&m_pause, &QTimer::timeout, this, &PlainMessageBox::scanEnded);
+            // A box with OK only leaves a scan to the window, for after it.
+            m_scans.startTaking(*this);
+        }
         installEventFilter(this);
         for (QAbstractButton* button : this->buttons())
             button->installEventFilter(this);
     }
+    ~PlainMessageBox() override { m_scans.stopTaking(*this); }
 
     const QString& scanned() const { return m_scanned; }
-    void carry(const QString& digits) { m_digits = digits; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            const ScanDetector::Kind kind = m_scans.see(*key);
-            if (kind == ScanDetector::Kind::Ignored)
-                return true;
-            if (m_answerRequired && event->type() == QEvent::KeyPress && takeScanKey(*key, kind))
-                return true;
-        }
+        // Any other key breaks digits typed by hand: they answer nothing.
+        if (m_answerRequired && event->type() == QEvent::KeyPress
+            && !static_cast<QKeyEvent*>(event)->text().isEmpty())
+            m_scans.clear();
         return QMessageBox::eventFilter(watched, event);
     }
 
@@ -69,61 +62,29 @@ protected:
 
 private:
     // Digits are a scan, of another sample, never a Yes; Enter alone is.
-    bool takeScanKey(const QKeyEvent& key, ScanDetector::Kind kind)
-    {
-        switch (kind) {
-        case ScanDetector::Kind::Digit:
-            if (m_scans.burstLength() == 1)
-                m_burstStart = m_digits.size();
-            else if (m_scans.burstLength() == 2)
-                m_digits.remove(0, m_burstStart);
-            m_digits += key.text();
-            // A scanner with no suffix ends with a pause; a person's stray
-            // digit waits for the Enter after it, which then answers nothing.
-            if (m_scans.scanning())
-                m_pause.start();
-            else
-                m_pause.stop();
-            return true;
-        case ScanDetector::Kind::End:
-            if (m_digits.isEmpty()) {
-                // A scan whose digits came before this question was on screen.
-                if (!m_scans.endedScan())
-                    return false;
-                setInformativeText(NotASampleNumber);
-                return true;
-            }
-            scanEnded();
-            return true;
-        case ScanDetector::Kind::Ignored:
-        case ScanDetector::Kind::Other:
-            break;
-        }
-        m_digits.clear();
-        m_pause.stop();
-        return false;
-    }
-
     // A whole sample number answers No and is armed instead; anything else
     // answers nothing and is dropped.
-    void scanEnded()
+    void scanEnded(const QString& number) override
     {
-        m_pause.stop();
-        const QString digits = std::exchange(m_digits, QString());
-        if (digits.size() == SampleNumberLength) {
-            m_scanned = digits;
-            button(No)->click();
-            return;
-        }
-        setInformativeText(NotASampleNumber);
+        m_scanned = number;
+        button(No)->click();
+    }
+    void notASampleNumber() override { setInformativeText(NotASampleNumber); }
+    bool typedEnded(const QKeyEvent&) override
+    {
+        if (m_scans.digits().isEmpty())
+            return false;
+        const QString digits = m_scans.take();
+        if (digits.size() == SampleNumberLength)
+            scanEnded(digits);
+        else
+            notASampleNumber();
+        return true;
     }
 
-    ScanDetector& m_scans;
+    ScanCollector& m_scans;
     bool m_answerRequired = false;
-    QString m_digits;
-    qsizetype m_burstStart = 0;
     QString m_scanned;
-    QTimer m_pause;
 };
 
 int runModal(QMessageBox& box)
@@ -146,7 +107,6 @@ void MessageBoxPrompts::showMessage(QWidget* parent, const QString& text, const 
 Answer MessageBoxPrompts::askYesNo(QWidget* parent, const QString& text, const QString& title)
 {
     PlainMessageBox box(parent, m_scans, text, title, QMessageBox::Yes | QMessageBox::No);
-    box.carry(std::exchange(m_carried, QString()));
     const bool yes = runModal(box) == QMessageBox::Yes;
     return { yes, box.scanned() };
 }

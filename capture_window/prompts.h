@@ -4,7 +4,7 @@
 #include <QtGlobal>
 
 class QWidget;
-class ScanDetector;
+class ScanCollector;
 
 inline const QString ApplicationTitle = QStringLiteral("ImageMaker");
 // What a question says when keys that are not a whole sample number end.
@@ -24,9 +24,6 @@ public:
     virtual void showMessage(QWidget* parent, const QString& text, const QString& title = {}) = 0;
     // Yes is the default answer, so Enter answers Yes.
     virtual Answer askYesNo(QWidget* parent, const QString& text, const QString& title = {}) = 0;
-    // Digits of a scan that began before the next question was on screen:
-    // its end, in that question, ends them.
-    virtual void carryDigits(const QString& digits) { Q_UNUSED(digits); }
 };
 
 // The real boxes: no icon, OK or Yes/No. A Yes/No box has no way out but its
@@ -37,15 +34,13 @@ public:
 // control that had it when the box closes.
 class MessageBoxPrompts final : public Prompts {
 public:
-    explicit MessageBoxPrompts(ScanDetector& scans)
+    explicit MessageBoxPrompts(ScanCollector& scans)
         : m_scans(scans)
     {
     }
     void showMessage(QWidget* parent, const QString& text, const QString& title = {}) override;
     Answer askYesNo(QWidget* parent, const QString& text, const QString& title = {}) override;
-    void carryDigits(const QString& digits) override { m_carried = digits; }
 
 private:
-    ScanDetector& m_scans;
-    QString m_carried;
+    ScanCollector& m_scans;
 };

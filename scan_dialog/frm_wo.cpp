@@ -7,9 +7,7 @@
 #include <QKeyEvent>
 #include <QPushButton>
 
-#include <utility>
-
-Frm_Wo::Frm_Wo(ScanDetector& scans, QWidget* owner)
+Frm_Wo::Frm_Wo(ScanCollector& scans, QWidget* owner)
     : QDialog(owner)
     , ui(std::make_unique<Ui::Frm_Wo>())
     , m_scans(scans)
@@ -31,15 +29,6 @@ Frm_Wo::Frm_Wo(ScanDetector& scans, QWidget* owner)
 
     applyButtonConventions(this);
 
-    ui->cmd_Ok->installEventFilter(this);
-    ui->cmd_Cancel->installEventFilter(this);
-    // A scanner set to send no suffix ends its number with a pause.
-    m_pause.setSingleShot(true);
-    m_pause.setInterval(ScanDetector::PauseMs);
-    connect(&m_pause, &QTimer::timeout, this, [this] {
-        if (isVisible() && !m_droppingScan && numberText().size() == SampleNumberLength)
-            cmd_Ok_Click();
-    });
     connect(ui->cmd_Ok, &QPushButton::clicked, this, &Frm_Wo::cmd_Ok_Click);
     connect(ui->cmd_Cancel, &QPushButton::clicked, this, &Frm_Wo::cmd_Cancel_Click);
     connect(ui->cmd_Exit, &QPushButton::clicked, this, &Frm_Wo::cmd_Exit_Click);
@@ -47,7 +36,11 @@ Frm_Wo::Frm_Wo(ScanDetector& scans, QWidget* owner)
     load();
 }
 
-Frm_Wo::~Frm_Wo() = default;
+Frm_Wo::~Frm_Wo()
+{
+    // Destroyed while shown: its digits go with it.
+    hide();
+}
 
 void Frm_Wo::load()
 {
@@ -64,101 +57,50 @@ QString Frm_Wo::numberText() const
 
 void Frm_Wo::setNumberText(const QString& text)
 {
-    // Written, not typed: digits typed after it are its own rule's concern.
-    m_typedDigits = 0;
+    m_written = !text.isEmpty();
     ui->txt_Wo->setText(text);
 }
 
-bool Frm_Wo::eventFilter(QObject* watched, QEvent* event)
+bool Frm_Wo::takesDigits() const
 {
-    if (event->type() == QEvent::KeyPress && (watched == ui->cmd_Ok || watched == ui->cmd_Cancel)
-        && keyTyped(*static_cast<QKeyEvent*>(event)))
-        return true;
-    // The key goes on to the button, which presses on Enter and Space.
-    return QDialog::eventFilter(watched, event);
+    return focusWidget() != ui->cmd_Exit;
 }
 
-bool Frm_Wo::keyTyped(const QKeyEvent& key)
+void Frm_Wo::digitsChanged()
 {
-    switch (m_scans.see(key)) {
-    case ScanDetector::Kind::Ignored:
-        return true;
-    case ScanDetector::Kind::Digit:
-        digitTyped(key.text().at(0));
-        if (m_scans.scanning())
-            m_pause.start();
-        else
-            m_pause.stop();
-        return false;
-    case ScanDetector::Kind::End:
-        m_pause.stop();
-        // The end of a refused scan must not accept an empty number.
-        if (std::exchange(m_droppingScan, false))
-            return true;
-        // A scan's end accepts it, whichever of OK and Cancel has the focus:
-        // a Tab pressed before it must not make the scanner cancel its number.
-        if (m_scans.endedScan()) {
-            cmd_Ok_Click();
-            return true;
-        }
-        // A scanner's Tab ends its scan as its Enter would.
-        if (key.key() == Qt::Key_Tab) {
-            if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
-                button->click();
-            return true;
-        }
-        return false;
-    case ScanDetector::Kind::Other:
-        break;
-    }
-    return false;
-}
-
-void Frm_Wo::digitTyped(QChar digit)
-{
-    if (!m_scans.continuesBurst())
-        m_droppingScan = false;
-    // A scan that begins after digits typed by hand is a number of its
-    // own: those digits were a slip, and go.
-    if (m_scans.burstLength() == 1) {
-        m_burstStart = m_typedDigits;
-    } else if (m_scans.burstLength() == 2 && m_burstStart > 0 && m_typedDigits > m_burstStart) {
-        ui->txt_Wo->setText(numberText().mid(m_burstStart));
-        m_typedDigits -= m_burstStart;
-        m_burstStart = 0;
-        m_droppingScan = false;
-    }
-    characterTyped(digit);
-}
-
-void Frm_Wo::characterTyped(QChar character)
-{
-    if (character < QLatin1Char('0') || character > QLatin1Char('9') || m_droppingScan)
+    if (m_written)
         return;
-    ui->lbl_Refused->hide();
-    const QString current = numberText();
-    if (current.size() >= SampleNumberLength) {
-        // A number another part wrote keeps its digits; a typed one that
-        // grows past eight is another kind of barcode, never a sample.
-        if (m_typedDigits > 0) {
-            refuseTooLong();
-            m_droppingScan = true;
-        }
-        return;
-    }
-    ui->txt_Wo->setText(current + character);
-    ++m_typedDigits;
+    ui->txt_Wo->setText(m_scans.digits());
+    if (!m_scans.digits().isEmpty())
+        ui->lbl_Refused->hide();
 }
 
-void Frm_Wo::refuseTooLong()
+void Frm_Wo::scanEnded(const QString& number)
 {
-    setNumberText(QString());
+    // Whichever of OK and Cancel has the focus: a Tab pressed before it
+    // must not make the scanner cancel its number.
+    if (!m_written)
+        ui->txt_Wo->setText(number);
+    cmd_Ok_Click();
+}
+
+void Frm_Wo::notASampleNumber()
+{
+    if (m_written)
+        return;
+    ui->txt_Wo->setText(QString());
     ui->lbl_Refused->show();
 }
 
-bool Frm_Wo::refusedTooLong() const
+bool Frm_Wo::typedEnded(const QKeyEvent& key)
 {
-    return !ui->lbl_Refused->isHidden();
+    // A person's Enter presses the focused button; a Tab that ends digits
+    // at a scanner's pace, too short for a scan, does the same.
+    if (key.key() != Qt::Key_Tab)
+        return false;
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
+        button->click();
+    return true;
 }
 
 void Frm_Wo::keyPressEvent(QKeyEvent* event)
@@ -175,6 +117,20 @@ void Frm_Wo::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     ui->cmd_Ok->setFocus(Qt::OtherFocusReason);
+    // Digits typed before it opened, or a scan refused, show in it.
+    m_scans.startTaking(*this);
+    if (!m_scans.digits().isEmpty())
+        digitsChanged();
+    else if (m_scans.refused())
+        notASampleNumber();
+}
+
+void Frm_Wo::hideEvent(QHideEvent* event)
+{
+    m_scans.stopTaking(*this);
+    // The number is in the caption now, or cancelled.
+    m_scans.clear();
+    QDialog::hideEvent(event);
 }
 
 void Frm_Wo::reject()

@@ -33,13 +33,12 @@ bool ScanDetector::isRepeat(const QKeyEvent& key) const
 
 ScanDetector::Kind ScanDetector::see(const QKeyEvent& key)
 {
-    // The same event again, handed on from a child to its window.
-    if (&key == m_lastEvent && key.type() == QEvent::KeyPress && key.timestamp() != 0
-        && qint64(key.timestamp()) == m_lastKeyAt && key.key() == m_lastKey)
+    // The same key again, handed on from a window to its child.
+    if (m_held && key.type() == QEvent::KeyPress && key.timestamp() != 0
+        && qint64(key.timestamp()) == m_lastKeyAt && key.key() == m_lastKey && !key.isAutoRepeat())
         return m_lastKind;
     if (key.type() == QEvent::KeyRelease) {
-        // A press after a release is a new key, wherever its event lives.
-        m_lastEvent = nullptr;
+        m_held = false;
         m_releasedKey = key.key();
         m_releasedAt = key.timestamp() != 0 ? qint64(key.timestamp()) : -1;
         // A flagged repeat's release must not press a button (Space presses on release).
@@ -48,7 +47,7 @@ ScanDetector::Kind ScanDetector::see(const QKeyEvent& key)
     // Shift and the like come with the keys they change; they are no key of a scan.
     if (isModifier(key.key()))
         return Kind::Other;
-    m_lastEvent = &key;
+    m_held = true;
     m_lastKey = key.key();
     const qint64 at = key.timestamp() != 0 ? qint64(key.timestamp()) : -1;
     const bool scannerPace = at >= 0 && m_lastKeyAt >= 0 && at - m_lastKeyAt <= ScannerGapMs;
@@ -61,7 +60,7 @@ ScanDetector::Kind ScanDetector::see(const QKeyEvent& key)
     if (repeat && isPressKey(key.key()))
         return m_lastKind = Kind::Ignored;
     if (isEnter(key.key()) || (key.key() == Qt::Key_Tab && m_burstDigits > 0 && scannerPace))
-        return m_lastKind = seeEnd(key.key() == Qt::Key_Tab, at, scannerPace);
+        return m_lastKind = seeEnd(at, scannerPace);
     const QString text = key.text();
     const bool digit = text.size() == 1 && text.at(0) >= QLatin1Char('0') && text.at(0) <= QLatin1Char('9');
     if (m_prefixLeft > 0 && scannerPace && !text.isEmpty()) {
@@ -84,15 +83,17 @@ ScanDetector::Kind ScanDetector::see(const QKeyEvent& key)
     return m_lastKind = Kind::Digit;
 }
 
-ScanDetector::Kind ScanDetector::seeEnd(bool tab, qint64 at, bool scannerPace)
+ScanDetector::Kind ScanDetector::seeEnd(qint64 at, bool scannerPace)
 {
     // The rest of a suffix: a CR+LF's second Enter, an Enter after a Tab.
     if (m_scanEndedAt >= 0 && at >= 0 && at - m_scanEndedAt <= SuffixMs)
         return Kind::Ignored;
-    // One digit and an Enter at a scanner's pace is a scan too, if a short one.
-    const bool scan = m_burstDigits > 0 && (scannerPace || (tab && m_burstDigits > 1));
+    // Digits and an Enter at a scanner's pace end a scanner's keys, whose
+    // suffix may go on; they end a scan only if long enough that a
+    // typist's rollover into Enter is none.
+    m_endedScan = m_burstDigits >= MinScanDigits && scannerPace;
+    m_scanEndedAt = m_burstDigits > 0 && scannerPace ? at : -1;
     m_burstDigits = 0;
     m_prefixLeft = 0;
-    m_scanEndedAt = scan ? at : -1;
     return Kind::End;
 }

@@ -29,6 +29,9 @@ public:
     // characters.
     static constexpr int PrefixLength = 3;
     static bool startsPrefix(const QString& text) { return text == QLatin1String("]"); }
+    // Digits at a scanner's pace that make a burst a scan: a typist's keys
+    // rolling over make two or three.
+    static constexpr int MinScanDigits = 4;
 
     enum class Kind {
         Digit, // one digit, typed or scanned
@@ -37,32 +40,35 @@ public:
         Other, // any other key, left to whoever gets it
     };
 
-    // Each key press and release a window gets, once; releases only tell
-    // repeats apart.
+    // Each key press and release the program gets; releases tell repeats
+    // apart. A press seen again with no release between (one event handed
+    // on from a window to its child) is the same key, told the same.
     Kind see(const QKeyEvent& key);
     // Whether the last key came soon enough after the one before to belong
     // to the same burst, or came without a time to tell.
     bool continuesBurst() const { return m_continues; }
     // Whether digits are coming at a scanner's pace: a pause, not a person's
     // slowness, then ends them.
-    bool scanning() const { return m_burstDigits > 1; }
-    // Digits in the burst so far: at 2, a scan has begun, and digits a
-    // person typed before it are no part of it.
+    bool scanning() const { return m_burstDigits >= MinScanDigits; }
+    // Digits in the burst so far: at MinScanDigits, a scan has begun, and
+    // digits a person typed before it are no part of it.
     int burstLength() const { return m_burstDigits; }
     // Whether the last End ended digits typed at a scanner's pace: the end
     // of a scan, never a person's answer, wherever its digits went.
-    bool endedScan() const { return m_lastKind == Kind::End && m_scanEndedAt >= 0; }
+    bool endedScan() const { return m_lastKind == Kind::End && m_endedScan; }
 
 private:
     bool isRepeat(const QKeyEvent& key) const;
-    Kind seeEnd(bool tab, qint64 at, bool scannerPace);
+    Kind seeEnd(qint64 at, bool scannerPace);
 
-    const QKeyEvent* m_lastEvent = nullptr;
+    // No release since the last press.
+    bool m_held = false;
     int m_lastKey = 0;
     Kind m_lastKind = Kind::Other;
     qint64 m_lastKeyAt = -1;
     int m_burstDigits = 0;
     qint64 m_scanEndedAt = -1;
+    bool m_endedScan = false;
     int m_prefixLeft = 0;
     bool m_continues = true;
     int m_releasedKey = 0;

@@ -2,7 +2,7 @@
 
 #include "scan_dialog/frm_wo.h"
 
-ScanDialogAccess::ScanDialogAccess(QWidget* owner, ScanDetector& scans, ShowModal showModal)
+ScanDialogAccess::ScanDialogAccess(QWidget* owner, ScanCollector& scans, ShowModal showModal)
     : m_owner(owner)
     , m_scans(scans)
     , m_showModal(std::move(showModal))

@@ -7,7 +7,7 @@
 
 class QWidget;
 class Frm_Wo;
-class ScanDetector;
+class ScanCollector;
 
 // The one shared scan dialog: created, with its load step, on first use and
 // destroyed only by its owner. Holding the dialog here means the owner never
@@ -18,7 +18,7 @@ public:
     // itself. By default the dialog's own event loop.
     using ShowModal = std::function<void(Frm_Wo&)>;
 
-    ScanDialogAccess(QWidget* owner, ScanDetector& scans, ShowModal showModal = {});
+    ScanDialogAccess(QWidget* owner, ScanCollector& scans, ShowModal showModal = {});
     ~ScanDialogAccess();
     ScanDialogAccess(const ScanDialogAccess&) = delete;
     ScanDialogAccess& operator=(const ScanDialogAccess&) = delete;
@@ -35,7 +35,7 @@ public:
 
 private:
     QWidget* m_owner;
-    ScanDetector& m_scans;
+    ScanCollector& m_scans;
     ShowModal m_showModal;
     std::unique_ptr<Frm_Wo> m_dialog;
 };

@@ -392,7 +392,7 @@ class TestKeystrokeFuzz : public QObject {
     void openWindow()
     {
         window = std::make_unique<Form_ImageMaker>(CaptureWindowServices { *watched, f->store, *boxes,
-            f->scanDetector, [] { return QDateTime::currentDateTime(); }, {}, f->conversionRetryDelays });
+            f->scanCollector, [] { return QDateTime::currentDateTime(); }, {}, f->conversionRetryDelays });
         window->show();
         window->activateWindow();
         endAllowed = false;
@@ -539,7 +539,7 @@ private slots:
         f = std::make_unique<WindowFixture>();
         watched = std::make_unique<StillWatch>(f->camera, [this](const QString& path) { saving(path); });
         watched->beginning = [this] { takeStills.append(QStringList()); };
-        boxes = std::make_unique<MessageBoxPrompts>(f->scanDetector);
+        boxes = std::make_unique<MessageBoxPrompts>(f->scanCollector);
         seed = qEnvironmentVariableIsSet("IMAGEMAKER_FUZZ_SEED")
             ? quint32(qEnvironmentVariableIntValue("IMAGEMAKER_FUZZ_SEED"))
             : 1;

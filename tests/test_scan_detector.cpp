@@ -2,7 +2,7 @@
 // that carry the times a keyboard or a scanner gives them.
 #include "capture_window/prompts.h"
 #include "scan_dialog/frm_wo.h"
-#include "scan_dialog/scan_detector.h"
+#include "scan_dialog/scan_collector.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -49,7 +49,7 @@ private:
 
 class TestScanDetector : public QObject {
     Q_OBJECT
-    ScanDetector scans;
+    ScanCollector scans;
     Keys keys;
 
     // Opens a real question and runs `script` on it once it is up.
@@ -171,6 +171,74 @@ private slots:
         QVERIFY(openAfterSuffix);
         QVERIFY(openAfterRepeat);
         QVERIFY(answer.yes);
+    }
+
+    // The leading digits of a scan stay its own, however its keys come: a
+    // doubled digit within one millisecond, a scanner's pause inside the
+    // number; and a typist's keys rolling over are no scan.
+    void dialog_readsEachNumberWhole_data()
+    {
+        QTest::addColumn<QList<int>>("gaps");
+        QTest::addColumn<QString>("digits");
+        QTest::addColumn<QString>("read");
+        QTest::newRow("doubled digit in one ms") << QList<int> { 10, 0, 5, 5, 5, 5, 5, 5, 5 } << "00012345"
+                                                 << "00012345";
+        QTest::newRow("scanner pausing 80 ms") << QList<int> { 10, 5, 5, 5, 80, 5, 5, 5, 5 } << "00012345"
+                                               << "00012345";
+        QTest::newRow("typist rolling over")
+            << QList<int> { 400, 400, 400, 400, 30, 30, 400, 400, 400 } << "12345678"
+            << "12345678";
+        QTest::newRow("typed slip, then a scan")
+            << QList<int> { 400, 400, 5, 5, 5, 5, 5, 5, 5 } << "900012345"
+            << "00012345";
+    }
+    void dialog_readsEachNumberWhole()
+    {
+        QFETCH(QList<int>, gaps);
+        QFETCH(QString, digits);
+        QFETCH(QString, read);
+        Frm_Wo dialog(scans);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        keys.wait(1000);
+        for (qsizetype i = 0; i < digits.size(); ++i)
+            keys.digits(digits.mid(i, 1), gaps.at(i));
+        keys.enter(gaps.last());
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.numberText(), read);
+    }
+
+    // A box that only tells something leaves a scan to the window under it,
+    // and closes on a person's Enter only.
+    void messageBox_leavesAScanToTheWindowUnderIt()
+    {
+        struct Window final : ScanTaker {
+            QString scanned;
+            void scanEnded(const QString& number) override { scanned = number; }
+            void notASampleNumber() override { }
+            bool typedEnded(const QKeyEvent&) override { return false; }
+        } window;
+        scans.startTaking(window);
+        MessageBoxPrompts prompts(scans);
+        bool openAfterScan = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box);
+            box->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(box));
+            keys.wait(1000);
+            keys.digits("00012345", 5);
+            keys.enter(5);
+            openAfterScan = box->isVisible();
+            keys.enter(800);
+            if (box->isVisible())
+                box->close();
+        });
+        prompts.showMessage(nullptr, "The camera failed");
+        scans.stopTaking(window);
+        QVERIFY(openAfterScan);
+        QCOMPARE(window.scanned, QString("00012345"));
     }
 
     void dialog_tabSuffixActsAsEnter_aPrefixIsDropped_andAPersonsTabMovesOn()

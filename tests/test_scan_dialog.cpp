@@ -1,5 +1,5 @@
 #include "scan_dialog/frm_wo.h"
-#include "scan_dialog/scan_detector.h"
+#include "scan_dialog/scan_collector.h"
 #include "scan_dialog/scan_dialog_access.h"
 
 #include <QLabel>
@@ -8,7 +8,7 @@
 
 class TestScanDialog : public QObject {
     Q_OBJECT
-    ScanDetector scans;
+    ScanCollector scans;
     std::unique_ptr<Frm_Wo> dialog;
 
     QPushButton* button(const char* name) { return dialog->findChild<QPushButton*>(name); }

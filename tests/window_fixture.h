@@ -117,7 +117,7 @@ struct WindowFixture {
     camera::CameraDispatch* dispatch = &camera;
     std::unique_ptr<camera::CameraDispatch> layer;
     ScriptedPrompts prompts;
-    ScanDetector scanDetector;
+    ScanCollector scanCollector;
     ScriptedScanDialog scans;
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
     std::vector<std::chrono::milliseconds> conversionRetryDelays = ConversionWatch::defaultRetryDelays();
@@ -141,7 +141,7 @@ struct WindowFixture {
     void open()
     {
         window = std::make_unique<Form_ImageMaker>(
-            CaptureWindowServices { *dispatch, store, prompts, scanDetector, [this] { return now; },
+            CaptureWindowServices { *dispatch, store, prompts, scanCollector, [this] { return now; },
                 [this](Frm_Wo& dialog) { scans.show(dialog); }, conversionRetryDelays });
         window->show();
         window->activateWindow();
