@@ -82,8 +82,10 @@ void CaptureFlow::enter(State state)
 {
     if (m_state == State::Closed)
         return;
+    qCDebug(lcWindow, "%s", name(state));
     m_state = state;
     m_screen.stateChanged();
+    emit stateEntered(state);
 }
 
 void CaptureFlow::guarded(const std::function<void()>& step)

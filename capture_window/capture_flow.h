@@ -147,6 +147,8 @@ public:
 signals:
     // A step failed in a way the operator must be told of in a box.
     void failed(const QString& what);
+    // Once the screen has followed the new state.
+    void stateEntered(CaptureFlow::State state);
 
 private:
     struct Take {
