@@ -15,6 +15,8 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <algorithm>
+
 ResultsView::ResultsView(Widgets widgets, image_store::ImageStore& store, ConversionWatch& conversions,
     const CaptureSession& session)
     : m_widgets(widgets)
@@ -137,6 +139,13 @@ void ResultsView::conversionFailed(const QString& viewPrefix, const QString& sam
     markHistory(sample);
     if (sample == m_shownSample)
         showBoxText(viewPrefix, ConversionFailedText);
+    // The converters that run after a failed take say nothing on screen: the
+    // take's own cause stays told, and no take recorded their sample.
+    const QStringList& captured = m_session.capturedSamples();
+    if (!m_session.failureStatus().isEmpty()
+        || std::none_of(captured.begin(), captured.end(),
+            [&](const QString& recorded) { return recorded.trimmed() == sample; }))
+        return;
     // The status line belongs to a sample armed since, if there is one.
     const QString armed = m_session.currentSample().trimmed();
     if (armed.isEmpty() || armed == sample)
