@@ -74,7 +74,7 @@ public:
     {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
-    Answer askYesNo(QWidget*, const QString& text, const QString&) override
+    Answer askYesNo(QWidget*, const QString& text, const QString&, bool) override
     {
         // Auto increment is always accepted; "Take picture now?" while the chain lasts.
         if (text.startsWith("Auto"))
@@ -225,6 +225,22 @@ void spin(int ms)
     loop.exec();
 }
 
+// Until the flow waits for the operator.
+void untilIdle(const Form_ImageMaker& window)
+{
+    while (window.flow().state() != CaptureFlow::State::Idle)
+        spin(2);
+}
+
+// Arms `number`, answering "Take picture now?" as the prompts are set to.
+void arm(Form_ImageMaker& window, const QString& number)
+{
+    untilIdle(window);
+    window.scanDialog().setNumberText(number);
+    window.AcceptSampleNumber();
+    untilIdle(window);
+}
+
 // The bench's share: a temporary folder with the converter in place.
 struct BenchShare {
     QTemporaryDir dir;
@@ -335,9 +351,8 @@ struct Bench {
     // From the click to the end of the capture action, and to both pictures shown.
     std::pair<double, double> timeCapture(int i)
     {
-        window.scanDialog().setNumberText(QString::number(10000000 + i));
         prompts.yesLeft = 0;
-        window.AcceptSampleNumber();
+        arm(window, QString::number(10000000 + i));
         shown = 0;
         atRandomPhase();
         QElapsedTimer t;
@@ -412,9 +427,8 @@ void benchCaptures(Bench& bench, int runs)
 void benchChain(Bench& bench, int chain)
 {
     std::printf("chained captures: count, RSS kB, open fds, threads\n");
-    bench.window.scanDialog().setNumberText("20000000");
     bench.prompts.yesLeft = 0;
-    bench.window.AcceptSampleNumber();
+    arm(bench.window, "20000000");
     int done = 0;
     for (int target : { 10, 100, chain }) {
         if (target <= done)
@@ -457,10 +471,9 @@ int main(int argc, char** argv)
     BenchPrompts prompts;
     ScanCollector scans;
     Form_ImageMaker window(CaptureWindowServices { cam, store, prompts, scans });
-    // Armed before the start-up check, so the scan dialog stays closed.
-    window.scanDialog().setNumberText("09999999");
-    window.AcceptSampleNumber();
     window.show();
+    // Armed before the start-up check, so the scan dialog stays closed.
+    arm(window, "09999999");
     spin(1500);
     Bench bench { share, cam, store, prompts, window };
     QObject::connect(&window, &Form_ImageMaker::pictureShown, [&bench] { ++bench.shown; });

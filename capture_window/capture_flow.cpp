@@ -18,6 +18,8 @@ const char* CaptureFlow::name(State state)
         return "idle";
     case State::ScanDialogOpen:
         return "scan dialog open";
+    case State::LookingUpPictures:
+        return "looking up the sample's pictures";
     case State::AskingTakeNow:
         return "asking \"Take picture now?\"";
     case State::StillOfLiveCamera:
@@ -67,6 +69,7 @@ bool CaptureFlow::busy() const
     case State::Converting:
     case State::SwitchingView:
     case State::Deleting:
+    case State::LookingUpPictures:
         return true;
     case State::Idle:
     case State::ScanDialogOpen:
@@ -192,57 +195,89 @@ void CaptureFlow::getNumberNow()
         closeAsked();
         return;
     }
-    arm();
+    armNumber();
 }
 
-void CaptureFlow::arm()
+void CaptureFlow::acceptSampleNumber()
 {
-    // The dialog is discarded once its number is read, however this ends.
-    bool yes = false;
-    try {
-        yes = acceptSampleNumber();
-    } catch (...) {
-        m_screen.unloadScanDialog();
-        throw;
-    }
+    if (m_state == State::Idle)
+        guarded([this] { armNumber(); });
+}
+
+void CaptureFlow::armNumber()
+{
+    m_session.disarm();
+    const QString text = m_screen.numberText();
+    // The dialog is discarded once its number is read: no digit is left in
+    // front of the next scan.
     m_screen.unloadScanDialog();
+    if (text.size() != SampleNumberLength) {
+        // Empty, or a number of the wrong length: nothing is armed, and the
+        // window must not look armed either.
+        m_captureEnabled = false;
+        m_redoAsked = false;
+        m_screen.showNothingArmed();
+        backToIdle();
+        return;
+    }
+    m_screen.showArmed(text);
+    m_session.arm(text);
+    m_captureEnabled = true;
+    enter(State::LookingUpPictures);
+    m_store.lookUpPictures(text, later([this, text](const QDateTime& newest, std::exception_ptr error) {
+        // A share that does not answer is told by the take, if it comes to one.
+        if (error)
+            qCWarning(lcWindow, "Pictures of %s not looked up: %s", qPrintable(text),
+                qPrintable(image_store::whatOf(error)));
+        guarded([this, text, newest] { askTakeNow(text, newest); });
+    }));
+}
+
+QString CaptureFlow::replacing(const QString& sample, const QDateTime& newest) const
+{
+    if (!newest.isValid())
+        return {};
+    const QDateTime now = m_clock();
+    const QLocale locale;
+    const QString time = newest.time().toString(QStringLiteral("HH:mm"));
+    const QString when = newest.date() == now.date() ? time + QStringLiteral(" today")
+        : newest.date() == now.date().addDays(-1)
+        ? time + QStringLiteral(" yesterday")
+        : locale.toString(newest.date(), QLocale::ShortFormat) + QLatin1Char(' ') + time;
+    return sample.trimmed() + QStringLiteral(" already has pictures from ") + when
+        + QStringLiteral("; Yes replaces them.");
+}
+
+void CaptureFlow::askTakeNow(const QString& sample, const QDateTime& newest)
+{
+    // A scan that ended meanwhile is the sample under the camera now.
+    if (!m_keptScan.isEmpty()) {
+        m_redoAsked = false;
+        m_screen.setNumberText(std::exchange(m_keptScan, QString()));
+        armNumber();
+        return;
+    }
+    // A re-take asked for: Redo, or the scan the failure told of.
+    const bool redo = std::exchange(m_redoAsked, false) || sample.trimmed() == m_failedSample;
+    const QString warning = replacing(sample, newest);
+    QString text = QStringLiteral("Take picture now?");
+    if (!warning.isEmpty())
+        text += QLatin1Char('\n') + warning;
+    enter(State::AskingTakeNow);
+    // Enter keeps pictures already there; a Redo asked for them to go.
+    const Answer answer = m_screen.ask(text, QStringLiteral("Take picture"), !warning.isEmpty() && !redo);
+    enter(State::Idle);
+    if (!answer.scanned.isEmpty()) {
+        // Scanned while asked: not this sample, the one just scanned.
+        m_screen.setNumberText(answer.scanned);
+        armNumber();
+        return;
+    }
     // A close asked while the question was open wins over its answer.
-    if (yes && !m_closeAsked)
+    if (answer.yes && !m_closeAsked)
         beginTake();
     else
         backToIdle();
-}
-
-bool CaptureFlow::acceptSampleNumber()
-{
-    for (;;) {
-        m_session.disarm();
-        const QString text = m_screen.numberText();
-        if (text.size() != SampleNumberLength) {
-            // Empty, or a number of the wrong length: nothing is armed, and
-            // the window must not look armed either; the digits are dropped,
-            // so none is left in front of the next scan.
-            if (!text.isEmpty())
-                m_screen.setNumberText(QString());
-            m_captureEnabled = false;
-            m_screen.showNothingArmed();
-            enter(State::Idle);
-            return false;
-        }
-        m_screen.showArmed(text);
-        m_session.arm(text);
-        m_screen.setNumberText(QString());
-        m_captureEnabled = true;
-        enter(State::AskingTakeNow);
-        const Answer answer
-            = m_screen.ask(QStringLiteral("Take picture now?"), QStringLiteral("Take picture"));
-        if (answer.scanned.isEmpty()) {
-            enter(State::Idle);
-            return answer.yes;
-        }
-        // Scanned while asked: not this sample, the one just scanned.
-        m_screen.setNumberText(answer.scanned);
-    }
 }
 
 void CaptureFlow::capture()
@@ -386,6 +421,8 @@ void CaptureFlow::takeEnded()
     const Take take = std::move(*m_take);
     m_take.reset();
     enter(State::Idle);
+    // "Scan again": its pictures are the failed take's, asked to go.
+    m_failedSample = take.failure ? take.sample.trimmed() : QString();
     guarded([this, &take] {
         if (take.failure) {
             // Stays in the status line until the next sample is armed.
@@ -402,30 +439,52 @@ void CaptureFlow::takeEnded()
                 return;
             }
             if (m_keptScan.isEmpty()) {
-                enter(State::AskingAutoIncrement);
-                const Answer increment = m_screen.ask(
-                    QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')'),
-                    QStringLiteral("Auto Increment"));
-                enter(State::Idle);
-                if (increment.yes)
-                    m_screen.setNumberText(next);
-                else if (!increment.scanned.isEmpty())
-                    m_screen.setNumberText(increment.scanned);
-                else
-                    runWhenIdle([this] { getNumberNow(); });
+                enter(State::LookingUpPictures);
+                m_store.lookUpPictures(next, later([this, next](const QDateTime& newest, std::exception_ptr) {
+                    guarded([this, next, newest] { askAutoIncrement(next, newest); });
+                }));
+                return;
             }
         }
-        // A scan made during the take answers No and is armed.
-        if (!m_keptScan.isEmpty()) {
-            m_screen.setNumberText(std::exchange(m_keptScan, QString()));
-            m_whenIdle = nullptr;
-        }
-        if (m_closeAsked) {
-            closeAsked();
-            return;
-        }
-        arm();
+        armNext();
     });
+}
+
+void CaptureFlow::askAutoIncrement(const QString& next, const QDateTime& newest)
+{
+    // A scan that ended meanwhile answers it No.
+    if (!m_keptScan.isEmpty()) {
+        armNext();
+        return;
+    }
+    const QString warning = replacing(next, newest);
+    QString text = QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')');
+    if (!warning.isEmpty())
+        text += QLatin1Char('\n') + warning;
+    enter(State::AskingAutoIncrement);
+    const Answer increment = m_screen.ask(text, QStringLiteral("Auto Increment"), !warning.isEmpty());
+    enter(State::Idle);
+    if (increment.yes)
+        m_screen.setNumberText(next);
+    else if (!increment.scanned.isEmpty())
+        m_screen.setNumberText(increment.scanned);
+    else
+        runWhenIdle([this] { getNumberNow(); });
+    armNext();
+}
+
+void CaptureFlow::armNext()
+{
+    // A scan made during the take answers No and is armed.
+    if (!m_keptScan.isEmpty()) {
+        m_screen.setNumberText(std::exchange(m_keptScan, QString()));
+        m_whenIdle = nullptr;
+    }
+    if (m_closeAsked) {
+        closeAsked();
+        return;
+    }
+    armNumber();
 }
 
 void CaptureFlow::runWhenIdle(std::function<void()> step)
@@ -493,7 +552,8 @@ void CaptureFlow::redo()
     guarded([this] {
         m_screen.hideReviewButtons();
         m_screen.setNumberText(m_screen.shownSampleCaption());
-        arm();
+        m_redoAsked = true;
+        armNumber();
     });
 }
 
@@ -528,7 +588,7 @@ void CaptureFlow::scanned(const QString& number)
         return;
     guarded([this, number] {
         m_screen.setNumberText(number);
-        arm();
+        armNumber();
     });
 }
 

@@ -30,7 +30,8 @@ public:
     // Shows the scan dialog modally; true when the operator chose Exit.
     virtual bool showScanDialog() = 0;
     virtual void unloadScanDialog() = 0;
-    virtual Answer ask(const QString& text, const QString& title) = 0;
+    // Yes is the default answer, unless `noByDefault`.
+    virtual Answer ask(const QString& text, const QString& title, bool noByDefault = false) = 0;
     virtual void tell(const QString& text) = 0;
     virtual void showArmed(const QString& sample) = 0;
     virtual void showNothingArmed() = 0;
@@ -57,11 +58,13 @@ public:
 //   state                 event                               next
 //   StartingCameras       both cameras checked                Idle
 //   Idle                  Get Wo, start-up check              ScanDialogOpen
-//   ScanDialogOpen        OK or Cancel                        AskingTakeNow, Idle
+//   ScanDialogOpen        OK or Cancel                        LookingUpPictures, Idle
 //   ScanDialogOpen        Exit                                Closed
+//   Idle                  a scan, Redo                        LookingUpPictures
+//   LookingUpPictures     the sample's pictures found or not  AskingTakeNow
 //   AskingTakeNow         Yes                                 StillOfLiveCamera
 //   AskingTakeNow         No                                  Idle
-//   AskingTakeNow         a scan                              AskingTakeNow
+//   AskingTakeNow         a scan                              LookingUpPictures
 //   Idle                  capture                             StillOfLiveCamera
 //   StillOfLiveCamera     still saved                         Switching
 //   StillOfLiveCamera     still failed                        SwitchingBack
@@ -71,8 +74,10 @@ public:
 //   SwitchingBack         live camera ready or failed         Settling
 //   Settling              stills in place, or failed          Converting
 //   Settling              another bench took it               Idle
-//   Converting            converters started or failed        AskingAutoIncrement, Idle
-//   AskingAutoIncrement   Yes, or a scan                      AskingTakeNow
+//   Converting            converters started                  LookingUpPictures
+//   Converting            converters failed                   Idle
+//   LookingUpPictures     the next number's pictures found    AskingAutoIncrement
+//   AskingAutoIncrement   Yes, or a scan                      LookingUpPictures
 //   AskingAutoIncrement   No                                  Idle
 //   Idle                  view toggle                         SwitchingView
 //   SwitchingView         camera ready or failed              Idle
@@ -92,6 +97,7 @@ public:
         StartingCameras,
         Idle,
         ScanDialogOpen,
+        LookingUpPictures,
         AskingTakeNow,
         StillOfLiveCamera,
         Switching,
@@ -140,9 +146,10 @@ public:
     // False when the close must wait until the take is over.
     bool closeAsked();
 
-    // Arms the number in the scan dialog's label and asks "Take picture
-    // now?"; true when the answer was Yes. The caller takes the picture.
-    bool acceptSampleNumber();
+    // Arms the number in the scan dialog's label, looks up the pictures it
+    // already has and asks "Take picture now?"; Yes takes the picture.
+    // Only while idle.
+    void acceptSampleNumber();
 
 signals:
     // A step failed in a way the operator must be told of in a box.
@@ -172,7 +179,14 @@ private:
     void camerasStarted(std::exception_ptr error);
     void bottomChecked(std::int32_t bottom, std::exception_ptr error);
     void getNumberNow();
-    void arm();
+    void armNumber();
+    // The line a question adds when a take would replace the sample's
+    // pictures, or nothing.
+    QString replacing(const QString& sample, const QDateTime& newest) const;
+    void askTakeNow(const QString& sample, const QDateTime& newest);
+    void askAutoIncrement(const QString& next, const QDateTime& newest);
+    // After a take: the number scanned meanwhile, or the one the dialog holds.
+    void armNext();
     // Takes the armed sample, and the chain of samples that follows.
     void beginTake();
     void stillOfLiveCamera();
@@ -207,6 +221,10 @@ private:
     // A scan that ended while a take was under way.
     QString m_keptScan;
     bool m_closeAsked = false;
+    // The question that follows is for a re-take the operator asked for.
+    bool m_redoAsked = false;
+    // The sample of the take that failed last, until another take ends.
+    QString m_failedSample;
     bool m_startupCheckDue = false;
     std::function<void()> m_whenIdle;
 };

@@ -200,9 +200,9 @@ void Form_ImageMaker::unloadScanDialog()
     m_scanDialog.unload();
 }
 
-Answer Form_ImageMaker::ask(const QString& text, const QString& title)
+Answer Form_ImageMaker::ask(const QString& text, const QString& title, bool noByDefault)
 {
-    return m_prompts.askYesNo(this, text, title);
+    return m_prompts.askYesNo(this, text, title, noByDefault);
 }
 
 void Form_ImageMaker::tell(const QString& text)

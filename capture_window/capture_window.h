@@ -50,9 +50,9 @@ public:
     ~Form_ImageMaker() override;
 
     void ShowSampleImages(const QString& sample) { m_results->ShowSampleImages(sample); }
-    // Arms the number in the scan dialog and asks "Take picture now?";
-    // true when the answer was Yes. The caller then takes the picture.
-    bool AcceptSampleNumber() { return m_flow.acceptSampleNumber(); }
+    // Arms the number in the scan dialog and asks "Take picture now?" once
+    // its pictures are looked up; Yes takes the picture.
+    void AcceptSampleNumber() { m_flow.acceptSampleNumber(); }
 
     const QString& currentView() const { return m_flow.currentView(); }
     const QString& currentSample() const { return m_flow.session().currentSample(); }
@@ -98,7 +98,7 @@ private:
     void setNumberText(const QString& text) override;
     bool showScanDialog() override;
     void unloadScanDialog() override;
-    Answer ask(const QString& text, const QString& title) override;
+    Answer ask(const QString& text, const QString& title, bool noByDefault) override;
     void tell(const QString& text) override;
     void showArmed(const QString& sample) override;
     void showNothingArmed() override;

@@ -104,9 +104,12 @@ void MessageBoxPrompts::showMessage(QWidget* parent, const QString& text, const 
     runModal(box);
 }
 
-Answer MessageBoxPrompts::askYesNo(QWidget* parent, const QString& text, const QString& title)
+Answer MessageBoxPrompts::askYesNo(
+    QWidget* parent, const QString& text, const QString& title, bool noByDefault)
 {
     PlainMessageBox box(parent, m_scans, text, title, QMessageBox::Yes | QMessageBox::No);
+    if (noByDefault)
+        box.setDefaultButton(QMessageBox::No);
     const bool yes = runModal(box) == QMessageBox::Yes;
     return { yes, box.scanned() };
 }

@@ -22,8 +22,10 @@ class Prompts {
 public:
     virtual ~Prompts() = default;
     virtual void showMessage(QWidget* parent, const QString& text, const QString& title = {}) = 0;
-    // Yes is the default answer, so Enter answers Yes.
-    virtual Answer askYesNo(QWidget* parent, const QString& text, const QString& title = {}) = 0;
+    // Yes is the default answer, so Enter answers Yes; unless `noByDefault`.
+    virtual Answer askYesNo(
+        QWidget* parent, const QString& text, const QString& title = {}, bool noByDefault = false)
+        = 0;
 };
 
 // The real boxes: no icon, OK or Yes/No. A Yes/No box has no way out but its
@@ -39,7 +41,8 @@ public:
     {
     }
     void showMessage(QWidget* parent, const QString& text, const QString& title = {}) override;
-    Answer askYesNo(QWidget* parent, const QString& text, const QString& title = {}) override;
+    Answer askYesNo(
+        QWidget* parent, const QString& text, const QString& title = {}, bool noByDefault = false) override;
 
 private:
     ScanCollector& m_scans;

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <memory>
+
 namespace image_store {
 
 namespace {
@@ -159,6 +161,26 @@ void ImageStore::loadImageIfPresent(const QString& path, Loaded loaded) const
                 *picture = readImage(local, {});
         },
         deliver(picture, std::move(loaded)));
+}
+
+void ImageStore::lookUpPictures(const QString& sample, Found found) const
+{
+    QStringList paths;
+    for (const QString& prefix : { ColorPrefix, BottomPrefix })
+        for (const QString& extension : { JpgExtension, BmpExtension })
+            paths << m_share.toLocal(imagePath(prefix, sample, extension));
+    auto newest = std::make_shared<QDateTime>();
+    m_worker.submit(
+        [paths, newest] {
+            for (const QString& path : paths) {
+                const QFileInfo file(path);
+                if (file.exists() && (!newest->isValid() || file.lastModified() > *newest))
+                    *newest = file.lastModified();
+            }
+        },
+        // A worker past its bound may still be at it: its finding is not read then.
+        [newest, found = std::move(found)](
+            std::exception_ptr error) { found(error ? QDateTime() : *newest, error); });
 }
 
 void ImageStore::deleteJpegs(const QString& sample, ShareWorker::Done done)

@@ -7,6 +7,7 @@
 #include "image_store/share_worker.h"
 #include "image_store/store_error.h"
 
+#include <QDateTime>
 #include <QImage>
 #include <QString>
 
@@ -63,6 +64,11 @@ public:
     // The same, but a file that does not exist is no failure: `loaded` gets
     // a null picture and no reason.
     void loadImageIfPresent(const QString& path, Loaded loaded) const;
+
+    // When the sample's newest picture on the share (JPEG or bitmap, either
+    // view) was written; null when it has none, so a take replaces nothing.
+    using Found = std::function<void(const QDateTime& newest, std::exception_ptr error)>;
+    void lookUpPictures(const QString& sample, Found found) const;
 
     // Colour JPEG first, then bottom, each only when it exists. A read-only
     // file is not overridden: it fails, and a failure on the colour file

@@ -1,6 +1,7 @@
 #include "window_fixture.h"
 
 #include <QFileInfo>
+#include <QMessageBox>
 
 namespace {
 const QString Dir = SamplesSharePath;
@@ -102,7 +103,8 @@ private slots:
         f->open();
         f->window->scanDialog().setNumberText("00054321");
         f->prompts.answers = { false };
-        QVERIFY(!f->window->AcceptSampleNumber());
+        f->window->AcceptSampleNumber();
+        QVERIFY(f->settled());
         QVERIFY(f->child("cmd_capture")->isEnabled());
         // The colour camera is pulled out before the picture is taken.
         camera_socket::unplug(1);
@@ -130,6 +132,7 @@ private slots:
         f->window->scanDialog().setNumberText("00000555");
         f->prompts.answers = { false };
         f->window->AcceptSampleNumber();
+        QVERIFY(f->settled());
         f->child<QPushButton>("cmd_View")->click();
         QVERIFY(f->settled());
         QVERIFY(f->liveShows(Qt::red));
@@ -153,8 +156,10 @@ private slots:
         f->open();
         f->window->scanDialog().setNumberText("00000555");
         f->window->AcceptSampleNumber();
+        QVERIFY(f->settled());
         f->window->scanDialog().setNumberText("123");
         f->window->AcceptSampleNumber();
+        QVERIFY(f->settled());
         QCOMPARE(f->window->currentSample(), QString(""));
         verifyWaiting();
         // Its digits are gone: the next scan is not appended to them.
@@ -174,6 +179,93 @@ private slots:
         QVERIFY(!f->window->scanDialog().isLoaded());
     }
 
+    // Pictures already on the share go only on a deliberate Yes: Enter,
+    // which answers every other question Yes, keeps them, after a scan and
+    // in a chain's auto-increment alike.
+    void picturesThere_EnterKeepsThem_YesReplacesThem()
+    {
+        MessageBoxPrompts boxes(f->scanCollector);
+        f->promptsInUse = &boxes;
+        f->open();
+        QStringList asked;
+        // Each question's answer: Enter, or a click on Yes or No.
+        QList<int> keys;
+        QTimer answering;
+        connect(&answering, &QTimer::timeout, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || keys.isEmpty())
+                return;
+            // Keys, Alt+letters above all, go to the active window only.
+            if (!box->isActiveWindow() || !box->focusWidget()) {
+                box->activateWindow();
+                return;
+            }
+            const bool noByDefault = box->defaultButton() == box->button(QMessageBox::No);
+            asked << box->text() + (noByDefault ? "|No" : "|Yes");
+            const int key = keys.takeFirst();
+            if (key == Qt::Key_Return)
+                QTest::keyClick(box->focusWidget(), Qt::Key_Return);
+            else
+                box->button(key == Qt::Key_Y ? QMessageBox::Yes : QMessageBox::No)->click();
+        });
+        answering.start(20);
+        const auto files = [&](const QString& sample) {
+            QStringList times;
+            for (const char* name : { "CLR_%1_01.bmp", "BTM_%1_01.bmp", "CLR_%1_01.jpg", "BTM_%1_01.jpg" })
+                times << QFileInfo(f->sampleFile(QString(name).arg(sample)))
+                             .lastModified()
+                             .toString(Qt::ISODateWithMs);
+            return times;
+        };
+        const QDateTime earlier(QDate(2026, 12, 7), QTime(13, 23));
+        for (const char* name :
+            { "CLR_00012346_01.bmp", "BTM_00012346_01.bmp", "CLR_00012346_01.jpg", "BTM_00012346_01.jpg" }) {
+            QFile file(f->sampleFile(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("taken on an earlier day");
+            QVERIFY(file.flush());
+            QVERIFY(file.setFileTime(earlier, QFileDevice::FileModificationTime));
+        }
+        const QStringList before = files("00012346");
+        const auto arm = [&](const QString& sample, QList<int> answers) {
+            keys = answers;
+            f->window->scanDialog().setNumberText(sample);
+            f->window->AcceptSampleNumber();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                keys.isEmpty() && f->window->flow().state() == CaptureFlow::State::Idle, 10000);
+            QVERIFY(f->settled());
+        };
+        // The window's clock is a day after them.
+        const QString takeNow
+            = "Take picture now?\n00012346 already has pictures from 13:23 yesterday; Yes replaces them.";
+
+        arm("00012346", { Qt::Key_Return });
+        QCOMPARE(asked, QStringList { takeNow + "|No" });
+        QCOMPARE(files("00012346"), before);
+        QCOMPARE(f->window->capturedCount(), 0);
+
+        // A chain reaching it: Enter to its number keeps them too.
+        asked.clear();
+        f->scans.add(WindowFixture::press("cmd_Cancel"));
+        arm("00012345", { Qt::Key_Return, Qt::Key_Return });
+        QTRY_COMPARE(f->scans.handled(), 1);
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(asked[0], QString("Take picture now?|Yes"));
+        QVERIFY2(
+            asked[1].startsWith("Auto increment to next sample number (00012346)\n00012346 already has "),
+            qPrintable(asked[1]));
+        QVERIFY(asked[1].endsWith("|No"));
+        QCOMPARE(f->window->capturedSamples(), QStringList { "00012345" });
+        QCOMPARE(files("00012346"), before);
+
+        f->scans.add(WindowFixture::press("cmd_Cancel"));
+        arm("00012346", { Qt::Key_Y, Qt::Key_N });
+        QTRY_COMPARE(f->scans.handled(), 2);
+        QCOMPARE(f->window->capturedSamples(), (QStringList { "00012345", "00012346" }));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            mostlyColour(QImage(f->sampleFile("CLR_00012346_01.jpg")), Qt::green), 10000);
+    }
+
     void retake_neverShowsTheEarlierTakesJpeg()
     {
         f->open();
@@ -189,9 +281,9 @@ private slots:
         });
         f->scans.add(WindowFixture::press("cmd_Cancel"));
         f->window->scanDialog().setNumberText("00000777");
+        // Yes replaces the pictures there.
         f->prompts.answers = { true, false };
-        QVERIFY(f->window->AcceptSampleNumber());
-        f->child<QPushButton>("cmd_capture")->click();
+        f->window->AcceptSampleNumber();
         QVERIFY(f->settled());
         QTRY_VERIFY_WITH_TIMEOUT(mostlyColour(f->picture("img_color"), Qt::green), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(mostlyColour(f->picture("img_bttm"), Qt::red), 10000);

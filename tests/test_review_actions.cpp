@@ -15,6 +15,7 @@ class TestReviewActions : public QObject {
         f->window->scanDialog().setNumberText(sample);
         f->prompts.answers = { false, false };
         f->window->AcceptSampleNumber();
+        QVERIFY(f->settled());
         // Done when this take's JPEGs are in the panel; an earlier take's
         // JPEGs of the same sample exist before the converters finish.
         QStringList shown;
@@ -99,7 +100,12 @@ private slots:
         f->prompts.answers = { true, false };
         f->scans.add(WindowFixture::press("cmd_Cancel"));
         altKey(Qt::Key_R);
-        QTRY_COMPARE(f->prompts.log.count("Take picture|Take picture now?"), 3);
+        // It says what the re-take replaces, and Enter still answers Yes.
+        QTRY_COMPARE(f->prompts.log.filter("Take picture|Take picture now?").size(), 3);
+        const QString asked = f->prompts.log.filter("Take picture|").last();
+        QVERIFY2(asked.startsWith("Take picture|Take picture now?\n00000010 already has pictures from "),
+            qPrintable(asked));
+        QVERIFY(!asked.endsWith("|No by default"));
         QCOMPARE(stateWhenAsked, (QStringList { "Ready", " Current sample in view : 00000010", "1", "1" }));
         QTRY_VERIFY(QFileInfo(f->sampleFile("CLR_00000010_01.bmp")).lastModified() > before);
         QTRY_COMPARE(f->window->capturedSamples(), (QStringList { "00000010", "00000020", "00000010" }));

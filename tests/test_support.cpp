@@ -70,9 +70,10 @@ void ScriptedPrompts::showMessage(QWidget*, const QString& text, const QString& 
     log << (title.isEmpty() ? ApplicationTitle : title) + QLatin1Char('|') + text;
 }
 
-Answer ScriptedPrompts::askYesNo(QWidget*, const QString& text, const QString& title)
+Answer ScriptedPrompts::askYesNo(QWidget*, const QString& text, const QString& title, bool noByDefault)
 {
-    log << (title.isEmpty() ? ApplicationTitle : title) + QLatin1Char('|') + text;
+    log << (title.isEmpty() ? ApplicationTitle : title) + QLatin1Char('|') + text
+            + (noByDefault ? QStringLiteral("|No by default") : QString());
     if (onAsk)
         onAsk();
     if (answers.empty())

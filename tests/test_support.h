@@ -52,7 +52,9 @@ void writeBitmap(const QString& path, int width, int height, QColor tint = Qt::d
 class ScriptedPrompts final : public Prompts {
 public:
     void showMessage(QWidget* parent, const QString& text, const QString& title = {}) override;
-    Answer askYesNo(QWidget* parent, const QString& text, const QString& title = {}) override;
+    // Logged as "title|text", with "|No by default" after it when so.
+    Answer askYesNo(
+        QWidget* parent, const QString& text, const QString& title = {}, bool noByDefault = false) override;
 
     std::deque<bool> answers; // next Yes/No answers; No when none is left
     std::function<void()> onAsk; // runs before each answer

@@ -117,6 +117,8 @@ struct WindowFixture {
     camera::CameraDispatch* dispatch = &camera;
     std::unique_ptr<camera::CameraDispatch> layer;
     ScriptedPrompts prompts;
+    // The boxes the window uses: scripted, unless a test puts real ones here.
+    Prompts* promptsInUse = &prompts;
     ScanCollector scanCollector;
     ScriptedScanDialog scans;
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(16, 5, 9));
@@ -141,7 +143,7 @@ struct WindowFixture {
     void open()
     {
         window = std::make_unique<Form_ImageMaker>(
-            CaptureWindowServices { *dispatch, store, prompts, scanCollector, [this] { return now; },
+            CaptureWindowServices { *dispatch, store, *promptsInUse, scanCollector, [this] { return now; },
                 [this](Frm_Wo& dialog) { scans.show(dialog); }, conversionRetryDelays });
         window->show();
         window->activateWindow();

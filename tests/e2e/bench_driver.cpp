@@ -179,6 +179,14 @@ void Desktop::answer(const QString& title, bool yes) const
     waitUntilGone(title);
 }
 
+void Desktop::replace(const QString& title) const
+{
+    focus(title);
+    QThread::msleep(ReadingMs);
+    key(title, QStringLiteral("alt+y"));
+    waitUntilGone(title);
+}
+
 void Desktop::keyToEach(const QStringList& windowIds, const QString& keys) const
 {
     QStringList chain;

@@ -69,6 +69,8 @@ public:
     // Answers a Yes/No box as an operator does, after reading it: Enter is
     // Yes, Alt+N is No.
     void answer(const QString& title, bool yes) const;
+    // Yes by its Alt+letter, as a question whose default is No needs it.
+    void replace(const QString& title) const;
     static constexpr unsigned long ReadingMs = 250;
     void doubleClick(const QString& title, QPoint at) const;
     // The same keys to each of these windows, in one go: a few milliseconds
