@@ -34,6 +34,8 @@ int runImageMaker(int argc, char** argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(ApplicationTitle);
+    // Docks and task switchers find the window's icon and name by this entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.imagemaker"));
     QApplication::setWindowIcon(artwork::programIcon());
 
     const image_store::ShareMap share = image_store::ShareMap::fromBuild();

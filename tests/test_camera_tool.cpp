@@ -142,6 +142,9 @@ private slots:
         QVERIFY2(out.contains("source videotestsrc pattern=red"), qPrintable(out));
         QVERIFY(out.contains(second.path()));
         QCOMPARE(none, camera::settingsFile(first.path(), camera::ControlSettingsKey));
+        out.clear();
+        QCOMPARE(runCameraTool({ "show", "--settings", first.path() }, o, e), 0);
+        QVERIFY2(out.endsWith("no settings file: cameras are taken in port order\n"), qPrintable(out));
     }
 };
 

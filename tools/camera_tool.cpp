@@ -5,6 +5,7 @@
 #include "camera/camera_settings.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -74,6 +75,10 @@ int list(QTextStream& out)
 int show(const QString& file, QTextStream& out)
 {
     out << "Settings file: " << file << "\n";
+    if (!QFileInfo::exists(file)) {
+        out << "no settings file: cameras are taken in port order\n";
+        return 0;
+    }
     std::array<camera::CameraSetting, 2> settings;
     try {
         settings = camera::readCameraSettings(file);
