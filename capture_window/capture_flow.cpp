@@ -105,15 +105,33 @@ void CaptureFlow::guarded(const std::function<void()>& step)
 void CaptureFlow::report(const std::exception& error)
 {
     qCWarning(lcWindow, "%s", error.what());
-    emit failed(QString::fromUtf8(error.what()));
+    emit failed(failureMessage(error));
 }
 
 void CaptureFlow::report(std::exception_ptr error)
 {
-    const QString what = image_store::whatOf(error);
-    qCWarning(lcWindow, "%s", qPrintable(what));
-    emit failed(what);
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        report(failure);
+    } catch (...) {
+        report(std::runtime_error("unknown failure"));
+    }
 }
+
+namespace {
+bool isShareUnreachable(std::exception_ptr error)
+{
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const image_store::ShareUnreachable&) {
+        return true;
+    } catch (...) {
+    }
+    return false;
+}
+} // namespace
 
 QString CaptureFlow::path(const views::View& view, const QString& extension) const
 {
@@ -158,10 +176,33 @@ void CaptureFlow::bottomChecked(std::int32_t bottom, std::exception_ptr error)
                         m_screen.tell(QStringLiteral("Unable to connect to any camera"));
                         m_captureEnabled = false;
                     }
-                    backToIdle();
+                    checkShare();
                 });
             }));
     });
+}
+
+void CaptureFlow::checkShare()
+{
+    m_store.checkShare(later([this](std::exception_ptr error) {
+        guarded([this, error] {
+            if (error) {
+                qCWarning(lcWindow, "%s", qPrintable(image_store::whatOf(error)));
+                m_session.shareFailed(ShareUnreachableStatus, image_store::whatOf(error));
+                m_screen.showStatus(m_session.failureStatus(), m_session.failureDetail());
+                tellShareUnreachable();
+            }
+            backToIdle();
+        });
+    }));
+}
+
+void CaptureFlow::tellShareUnreachable()
+{
+    // Once, until a take finds the share again.
+    if (std::exchange(m_shareTold, true))
+        return;
+    m_screen.tell(shareUnreachableMessage());
 }
 
 void CaptureFlow::startupTick()
@@ -423,12 +464,17 @@ void CaptureFlow::takeEnded()
     enter(State::Idle);
     // "Scan again": its pictures are the failed take's, asked to go.
     m_failedSample = take.failure ? take.sample.trimmed() : QString();
-    guarded([this, &take] {
+    const bool unreachable = isShareUnreachable(take.failure);
+    if (!take.failure)
+        m_shareTold = false;
+    guarded([this, &take, unreachable] {
         if (take.failure) {
             // Stays in the status line until the next sample is armed.
             m_screen.showStatus(m_session.failureStatus(), m_session.failureDetail());
             if (take.toTell)
                 report(take.toTell);
+            if (unreachable)
+                tellShareUnreachable();
         } else {
             m_screen.addHistoryLine(m_session.recordCapture(take.sample, m_clock(), QLocale()));
             m_screen.showStatus(QStringLiteral("Images have been captured"));

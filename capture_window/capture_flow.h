@@ -56,7 +56,7 @@ public:
 //
 // clang-format off
 //   state                 event                               next
-//   StartingCameras       both cameras checked                Idle
+//   StartingCameras       cameras and share checked           Idle
 //   Idle                  Get Wo, start-up check              ScanDialogOpen
 //   ScanDialogOpen        OK or Cancel                        LookingUpPictures, Idle
 //   ScanDialogOpen        Exit                                Closed
@@ -111,6 +111,8 @@ public:
         Closed,
     };
     static const char* name(State state);
+    static inline const QString ShareUnreachableStatus
+        = QStringLiteral("Sample folder not reached: check the share");
 
     CaptureFlow(camera::CameraDispatch& camera, image_store::ImageStore& store, ConversionWatch& conversions,
         FlowScreen& screen, std::function<QDateTime()> clock);
@@ -178,6 +180,9 @@ private:
     void runWhenIdle(std::function<void()> step);
     void camerasStarted(std::exception_ptr error);
     void bottomChecked(std::int32_t bottom, std::exception_ptr error);
+    // Whether the share's sample folder is there to write in; told if not.
+    void checkShare();
+    void tellShareUnreachable();
     void getNumberNow();
     void armNumber();
     // The line a question adds when a take would replace the sample's
@@ -225,6 +230,8 @@ private:
     bool m_redoAsked = false;
     // The sample of the take that failed last, until another take ends.
     QString m_failedSample;
+    // The operator was told in a box that the share cannot be reached.
+    bool m_shareTold = false;
     bool m_startupCheckDue = false;
     std::function<void()> m_whenIdle;
 };

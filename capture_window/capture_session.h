@@ -25,6 +25,12 @@ public:
     void beginAttempt() { m_attemptFailed = false; }
     // `status` in the operator's words, `detail` the whole reason.
     void captureFailed(const QString& status, const QString& detail);
+    // The share found unreachable outside a capture: told the same way.
+    void shareFailed(const QString& status, const QString& detail)
+    {
+        m_failureStatus = status;
+        m_failureDetail = detail;
+    }
     // The status line after a failed capture, until the next sample is armed.
     const QString& failureStatus() const { return m_failureStatus; }
     const QString& failureDetail() const { return m_failureDetail; }

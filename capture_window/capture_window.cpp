@@ -2,6 +2,7 @@
 
 #include "capture_window/artwork.h"
 #include "capture_window/views.h"
+#include "capture_window/window_log.h"
 #include "capture_window/window_accessible.h"
 #include "scan_dialog/frm_wo.h"
 #include "scan_dialog/window_conventions.h"
@@ -172,9 +173,11 @@ void Form_ImageMaker::showViewChosen(const views::View& view)
             const QImage& face, const QString& failure) {
             if (!window || window->m_flow.currentView() == name)
                 return;
-            if (!failure.isEmpty())
-                window->report(failure);
-            else if (!face.isNull())
+            if (!failure.isEmpty()) {
+                qCWarning(lcWindow, "View button face: %s", qPrintable(failure));
+                window->report(QStringLiteral("The picture for the view button on the file server cannot be "
+                                              "read; the program's own is shown."));
+            } else if (!face.isNull())
                 window->ui->cmd_View->setIcon(QIcon(QPixmap::fromImage(face)));
         });
 }

@@ -15,6 +15,8 @@ QString whatFailed(const std::exception& error)
         return QStringLiteral("no camera picture");
     if (dynamic_cast<const image_store::SampleTakenElsewhere*>(&error))
         return QStringLiteral("another bench took it");
+    if (dynamic_cast<const image_store::ShareUnreachable*>(&error))
+        return QStringLiteral("share not reached");
     if (dynamic_cast<const image_store::ShareNotAnswering*>(&error))
         return QStringLiteral("server not answering");
     if (dynamic_cast<const image_store::StoreError*>(&error)
@@ -30,6 +32,36 @@ QString whatFailed(const std::exception& error)
 QString captureFailureText(const std::exception& error)
 {
     return QStringLiteral("Capture failed: ") + whatFailed(error) + QStringLiteral(". Scan again.");
+}
+
+QString shareUnreachableMessage()
+{
+    return QStringLiteral(
+        "The file server's sample folder cannot be reached. Check that the share is mounted, "
+        "then press Get Wo.");
+}
+
+QString failureMessage(const std::exception& error)
+{
+    if (dynamic_cast<const camera::CameraError*>(&error))
+        return QStringLiteral("The camera did not answer. Check that both cameras are plugged in, then try "
+                              "again.");
+    if (const auto* elsewhere = dynamic_cast<const image_store::SampleTakenElsewhere*>(&error))
+        return QStringLiteral("Another bench wrote sample ") + elsewhere->sample()
+            + QStringLiteral(" at the same time: take it again");
+    if (dynamic_cast<const image_store::ShareUnreachable*>(&error))
+        return shareUnreachableMessage();
+    if (dynamic_cast<const image_store::ShareNotAnswering*>(&error))
+        return QStringLiteral("The file server does not answer. Check that it is running and reachable, "
+                              "then try again.");
+    if (dynamic_cast<const image_store::StoreError*>(&error)
+        || dynamic_cast<const image_store::SharePathError*>(&error))
+        return QStringLiteral("The file server refused the change: a file may be read-only or in use. "
+                              "Ask the administrator to check the share.");
+    if (dynamic_cast<const image_store::LaunchError*>(&error))
+        return QStringLiteral("The JPEG converter could not be started. The bitmaps are kept; ask the "
+                              "administrator to check the installation, then take the sample again.");
+    return QStringLiteral("Something went wrong. The details are in the log; try again.");
 }
 
 QString conversionFailureText(const QString& viewName, const QString& sample)

@@ -163,6 +163,13 @@ void ImageStore::loadImageIfPresent(const QString& path, Loaded loaded) const
         deliver(picture, std::move(loaded)));
 }
 
+void ImageStore::checkShare(ShareWorker::Done done) const
+{
+    m_worker.submit(
+        [share = m_share, folder = m_share.toLocal(sampleImageDirectory())] { share.checkReachable(folder); },
+        std::move(done));
+}
+
 void ImageStore::lookUpPictures(const QString& sample, Found found) const
 {
     QStringList paths;

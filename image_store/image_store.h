@@ -65,6 +65,10 @@ public:
     // a null picture and no reason.
     void loadImageIfPresent(const QString& path, Loaded loaded) const;
 
+    // `done` gets ShareUnreachable when the sample folder is not there to
+    // write in, or null.
+    void checkShare(ShareWorker::Done done) const;
+
     // When the sample's newest picture on the share (JPEG or bitmap, either
     // view) was written; null when it has none, so a take replaces nothing.
     using Found = std::function<void(const QDateTime& newest, std::exception_ptr error)>;

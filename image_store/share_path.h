@@ -16,7 +16,8 @@ public:
 // Nothing outside this class knows that share paths are not native paths.
 class ShareMap {
 public:
-    ShareMap(QString server, QString mountPoint);
+    // `mounted`: the mount point must hold a mounted file system.
+    ShareMap(QString server, QString mountPoint, bool mounted = false);
 
     // The map of this build: the configured server and mount point, or the
     // mount point that IMAGEMAKER_MOUNT_POINT names.
@@ -31,9 +32,14 @@ public:
 
     static bool isSharePath(const QString& text) { return text.startsWith(QLatin1String("\\\\")); }
 
+    // Throws ShareUnreachable unless `localFolder` (a folder of the share)
+    // is there to write in, on the mounted share where one must be.
+    void checkReachable(const QString& localFolder) const;
+
 private:
     QString m_server;
     QString m_mountPoint;
+    bool m_mounted = false;
 };
 
 } // namespace image_store

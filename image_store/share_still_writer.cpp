@@ -7,6 +7,7 @@
 #include "image_store/share_path.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -37,13 +38,16 @@ void ShareStillWriter::beginTake(const QString& claimPath, const QString& sample
         m_worker.queue([left = m_unreleased.back()](const CancelToken&) { left->claim.release(); });
         m_unreleased.pop_back();
     }
-    auto take
-        = std::make_shared<Take>(Take { SampleClaim(m_share.toLocal(claimPath), sample), sample, false, {} });
+    const QString local = m_share.toLocal(claimPath);
+    auto take = std::make_shared<Take>(Take { SampleClaim(local, sample), sample, false, {} });
     m_take = take;
-    m_pending.push_back(m_worker.queue([take](const CancelToken&) {
-        take->claim.take();
-        take->claimed = true;
-    }));
+    m_pending.push_back(
+        m_worker.queue([take, share = m_share, folder = QFileInfo(local).path()](const CancelToken&) {
+            // Never onto the bench's own disk under an empty mount point.
+            share.checkReachable(folder);
+            take->claim.take();
+            take->claimed = true;
+        }));
 }
 
 void ShareStillWriter::write(const QString& sharePath, const QImage& frame)

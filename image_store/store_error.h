@@ -13,6 +13,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The share's sample folder is not there to write in: the share is not
+// mounted, or the folder is missing or read-only.
+class ShareUnreachable : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
 // What a failure that came back as an answer says.
 inline QString whatOf(std::exception_ptr error)
 {

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <thread>
 
@@ -60,6 +61,36 @@ class TestCaptureFaults : public QObject {
 private slots:
     void init() { f = std::make_unique<WindowFixture>(); }
     void cleanup() { f.reset(); }
+
+    // The sample folder gone, at start-up and in the middle of a run: said in
+    // a box, once until a take finds it again, and on the status line; the
+    // take fails for that reason and makes no folder of its own.
+    void sampleFolderGone_isToldOnce_andTheTakeFailsForIt()
+    {
+        const QString folder = f->share.samplesFolder();
+        const QString away = folder + ".away";
+        const auto restore = qScopeGuard([&] { QDir().rename(away, folder); });
+        QVERIFY(QDir().rename(folder, away));
+        f->scans.add(WindowFixture::press("cmd_Cancel"));
+        f->open();
+        const QString box
+            = "ImageMaker|The file server's sample folder cannot be reached. Check that the share "
+              "is mounted, then press Get Wo.";
+        QTRY_COMPARE(f->scans.handled(), 1);
+        QCOMPARE(f->prompts.log.count(box), 1);
+        QCOMPARE(f->text("lbl_Status"), QString("Sample folder not reached: check the share"));
+
+        QVERIFY(QDir().rename(away, folder));
+        arm("00067000");
+        capture();
+        QCOMPARE(f->window->capturedCount(), 1);
+        QVERIFY(QDir().rename(folder, away));
+        capture();
+        QCOMPARE(f->window->capturedCount(), 1);
+        QCOMPARE(f->text("lbl_Status"), QString("Capture failed: share not reached. Scan again."));
+        QCOMPARE(f->prompts.log.count(box), 2);
+        QVERIFY(!QFileInfo::exists(folder));
+    }
 
     void conversionFailingOrCutShort_showsConversionFailed_marksItsHistoryLine_andAGoodTakeClearsIt()
     {

@@ -3,6 +3,7 @@
 #include "processes.h"
 #include "test_support.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -192,6 +193,34 @@ private slots:
         deleteJpegsNow(unreachable, "00012345");
         QVERIFY(
             !QFileInfo::exists(map.toLocal(unreachable.imagePath(ColorPrefix, "00012345", JpgExtension))));
+    }
+
+    // A share that must be mounted writes nothing into the plain folder
+    // left at its mount point; a missing sample folder is told as such.
+    void share_unmountedOrMissing_isUnreachable_andNothingIsWritten()
+    {
+        const ShareMap unmounted("labfs01", share.root(), true);
+        SpawnLauncher spawn(unmounted);
+        ImageStore local(unmounted, spawn, worker);
+        QVERIFY_THROWS_EXCEPTION(
+            ShareUnreachable, awaitDone([&](ShareWorker::Done done) { local.checkShare(done); }));
+        QImage frame(8, 8, QImage::Format_RGB32);
+        frame.fill(Qt::red);
+        local.beginTake("00066000");
+        local.stills().write(dir() + "CLR_00066000_01.bmp", frame);
+        QVERIFY_THROWS_EXCEPTION(ShareUnreachable, settleStillsNow(local));
+        local.endTake();
+        QVERIFY(
+            QDir(share.samplesFolder()).entryList(QDir::Files | QDir::Hidden).filter("00066000").isEmpty());
+
+        // Where one is mounted, what is checked is the folder.
+        try {
+            ShareMap("labfs01", "/proc", true).checkReachable("/proc/no-such-folder");
+            QFAIL("a missing folder was taken for one to write in");
+        } catch (const ShareUnreachable& error) {
+            QVERIFY2(QByteArray(error.what()).endsWith("is not there"), error.what());
+        }
+        awaitDone([&](ShareWorker::Done done) { store.checkShare(done); });
     }
 
     // A take claims its sample: another bench's live claim refuses the take
