@@ -119,8 +119,8 @@ private slots:
         altKey(Qt::Key_D);
         // Gone from the share before the window hears of it: a double-click
         // until then acts on nothing.
+        QTRY_VERIFY(!QFileInfo::exists(f->sampleFile("CLR_00000030_01.jpg")));
         QVERIFY(f->settled());
-        QVERIFY(!QFileInfo::exists(f->sampleFile("CLR_00000030_01.jpg")));
         QVERIFY(!QFileInfo::exists(f->sampleFile("BTM_00000030_01.jpg")));
         QVERIFY(QFileInfo::exists(f->sampleFile("CLR_00000030_01.bmp")));
         QVERIFY(QFileInfo::exists(f->sampleFile("BTM_00000030_01.bmp")));
