@@ -209,6 +209,26 @@ private slots:
         QCOMPARE(dialog.numberText(), read);
     }
 
+    // A scan too short for a sample number says so and waits for the next.
+    void dialog_aShortScanIsRefused_andTheNextScanCounts()
+    {
+        Frm_Wo dialog(scans);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        keys.wait(1000);
+        keys.digits("123456", 5);
+        keys.enter(5);
+        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.findChild<QLabel*>("lbl_Refused")->isVisible());
+        QCOMPARE(dialog.numberText(), QString());
+        keys.wait(1000);
+        keys.digits("00012345", 5);
+        keys.enter(5);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.numberText(), QString("00012345"));
+    }
+
     // A box that only tells something leaves a scan to the window under it,
     // and closes on a person's Enter only.
     void messageBox_leavesAScanToTheWindowUnderIt()
