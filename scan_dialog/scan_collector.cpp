@@ -1,5 +1,7 @@
 #include "scan_dialog/scan_collector.h"
 
+#include "scan_dialog/scan_log.h"
+
 #include <QCoreApplication>
 #include <QKeyEvent>
 
@@ -54,6 +56,10 @@ bool ScanCollector::eventFilter(QObject* watched, QEvent* event)
         return false;
     const auto& key = *static_cast<QKeyEvent*>(event);
     const ScanDetector::Kind kind = m_detector.see(key);
+    qCDebug(lcScan, "%s %d at %llu on %s: kind %d, burst %d, digits \"%s\"%s",
+        event->type() == QEvent::KeyPress ? "press" : "release", key.key(),
+        static_cast<unsigned long long>(key.timestamp()), watched->metaObject()->className(), int(kind),
+        m_detector.burstLength(), qPrintable(m_digits), m_dropping ? ", dropping" : "");
     if (kind == ScanDetector::Kind::Ignored)
         return true;
     if (event->type() == QEvent::KeyRelease)
@@ -124,8 +130,11 @@ bool ScanCollector::ended(const QKeyEvent& key)
     if (std::exchange(m_dropping, false))
         return true;
     ScanTaker& to = *taker();
-    if (!m_detector.endedScan())
-        return to.typedEnded(key);
+    if (!m_detector.endedScan()) {
+        const bool taken = to.typedEnded(key);
+        qCDebug(lcScan, "typed end %s", taken ? "taken" : "passed on");
+        return taken;
+    }
     const QString number = take();
     if (number.size() == SampleNumberLength)
         to.scanEnded(number);

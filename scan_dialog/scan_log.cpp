@@ -1,0 +1,3 @@
+#include "scan_dialog/scan_log.h"
+
+Q_LOGGING_CATEGORY(lcScan, "imagemaker.scan", QtWarningMsg)
