@@ -86,7 +86,8 @@ bool ScanCollector::digit(QChar digit)
     const int burst = m_detector.burstLength();
     if (burst == 1) {
         m_burstStart = m_digits.size();
-        m_afterScan = std::exchange(m_inScan, false);
+        // Digits just before, a stutter away, are the same scanner's.
+        m_afterScan = std::exchange(m_inScan, false) || (m_detector.stuttered() && !m_digits.isEmpty());
     } else if (burst == ScanDetector::MinScanDigits) {
         m_inScan = true;
         // A scan after digits typed by hand: those were a slip. After a

@@ -67,7 +67,8 @@ private:
     // Where the burst now coming began in m_digits: what a person typed
     // before a scan is dropped once the burst is a scan.
     qsizetype m_burstStart = 0;
-    // Whether the burst now coming is a scan, and whether the one before was.
+    // Whether the burst now coming is a scan, and whether the digits before
+    // it are a scanner's too (a scan, or a stutter away).
     bool m_inScan = false;
     bool m_afterScan = false;
     // A refused scan's remaining digits are dropped up to its end.

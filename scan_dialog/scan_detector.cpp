@@ -53,6 +53,7 @@ ScanDetector::Kind ScanDetector::see(const QKeyEvent& key)
     const bool scannerPace = at >= 0 && m_lastKeyAt >= 0 && at - m_lastKeyAt <= ScannerGapMs;
     const bool repeat = isRepeat(key);
     m_continues = at < 0 || m_lastKeyAt < 0 || at - m_lastKeyAt <= PauseMs;
+    m_stuttered = at >= 0 && m_lastKeyAt >= 0 && at - m_lastKeyAt <= StutterMs;
     m_lastKeyAt = at;
     // A held Enter, Space or Tab is one answer. Other keys repeat as they
     // always do: Qt flags a scanner's doubled digit, typed within one

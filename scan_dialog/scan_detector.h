@@ -23,6 +23,9 @@ public:
     static constexpr int ScannerGapMs = 50;
     // A burst with no suffix ends this long after its last key.
     static constexpr int PauseMs = 300;
+    // A scanner's keys on a busy machine may come this far apart, once;
+    // no person types a digit and then scans that soon.
+    static constexpr int StutterMs = 150;
     // An Enter or Tab this soon after a scan's end is the rest of its suffix.
     static constexpr int SuffixMs = 150;
     // The AIM symbology identifier some scanners send first: "]" and two
@@ -47,6 +50,8 @@ public:
     // Whether the last key came soon enough after the one before to belong
     // to the same burst, or came without a time to tell.
     bool continuesBurst() const { return m_continues; }
+    // Whether the last key came within StutterMs of the one before.
+    bool stuttered() const { return m_stuttered; }
     // Whether digits are coming at a scanner's pace: a pause, not a person's
     // slowness, then ends them.
     bool scanning() const { return m_burstDigits >= MinScanDigits; }
@@ -66,6 +71,7 @@ private:
     int m_lastKey = 0;
     Kind m_lastKind = Kind::Other;
     qint64 m_lastKeyAt = -1;
+    bool m_stuttered = false;
     int m_burstDigits = 0;
     qint64 m_scanEndedAt = -1;
     bool m_endedScan = false;

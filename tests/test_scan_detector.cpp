@@ -185,6 +185,9 @@ private slots:
                                                  << "00012345";
         QTest::newRow("scanner pausing 80 ms") << QList<int> { 10, 5, 5, 5, 80, 5, 5, 5, 5 } << "00012345"
                                                << "00012345";
+        QTest::newRow("scanner stuttering 120 ms on a busy machine")
+            << QList<int> { 10, 120, 5, 5, 5, 5, 5, 5, 5 } << "70000041"
+            << "70000041";
         QTest::newRow("typist rolling over")
             << QList<int> { 400, 400, 400, 400, 30, 30, 400, 400, 400 } << "12345678"
             << "12345678";
