@@ -52,6 +52,14 @@ class TestScanDetector : public QObject {
     ScanCollector scans;
     Keys keys;
 
+    // Shown and active, as the operator finds it.
+    static bool shown(QWidget& window)
+    {
+        window.show();
+        window.activateWindow();
+        return QTest::qWaitForWindowActive(&window);
+    }
+
     // Opens a real question and runs `script` on it once it is up.
     Answer ask(const std::function<void(QMessageBox*)>& script)
     {
@@ -148,9 +156,7 @@ private slots:
     void question_theRestOfTheScanThatOpenedIt_answersNothing_norDoesAHeldEnter()
     {
         Frm_Wo dialog(scans);
-        dialog.show();
-        dialog.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(shown(dialog));
         keys.wait(1000);
         keys.digits("00012345");
         keys.enter();
@@ -201,9 +207,7 @@ private slots:
         QFETCH(QString, digits);
         QFETCH(QString, read);
         Frm_Wo dialog(scans);
-        dialog.show();
-        dialog.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(shown(dialog));
         keys.wait(1000);
         for (qsizetype i = 0; i < digits.size(); ++i)
             keys.digits(digits.mid(i, 1), gaps.at(i));
@@ -216,9 +220,7 @@ private slots:
     void dialog_aShortScanIsRefused_andTheNextScanCounts()
     {
         Frm_Wo dialog(scans);
-        dialog.show();
-        dialog.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(shown(dialog));
         keys.wait(1000);
         keys.digits("123456", 5);
         keys.enter(5);
@@ -267,9 +269,7 @@ private slots:
     void dialog_tabSuffixActsAsEnter_aPrefixIsDropped_andAPersonsTabMovesOn()
     {
         Frm_Wo dialog(scans);
-        dialog.show();
-        dialog.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QVERIFY(shown(dialog));
         keys.wait(1000);
         keys.press(Qt::Key_BracketRight, "]");
         keys.press(Qt::Key_C, "C");
@@ -279,9 +279,7 @@ private slots:
         QCOMPARE(dialog.numberText(), QString("00012345"));
 
         Frm_Wo typed(scans);
-        typed.show();
-        typed.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&typed));
+        QVERIFY(shown(typed));
         keys.wait(1000);
         keys.digits("12", 300);
         keys.press(Qt::Key_Tab, "\t", 400);
