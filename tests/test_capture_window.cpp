@@ -181,6 +181,8 @@ private slots:
         f->prompts.answers = { true, false };
         f->child<QPushButton>("cmd_capture")->click();
         QTRY_VERIFY(f->child("cmd_Redo")->isVisible());
+        // The next number looked up and asked about: nothing is disabled.
+        QVERIFY(f->settled());
         f->child("cmd_Close")->setFocus();
         QStringList visited;
         for (int i = 0; i < 9; ++i) {
