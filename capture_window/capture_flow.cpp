@@ -187,8 +187,9 @@ void CaptureFlow::checkShare()
     m_store.checkShare(later([this](std::exception_ptr error) {
         guarded([this, error] {
             if (error) {
-                qCWarning(lcWindow, "%s", qPrintable(image_store::whatOf(error)));
-                m_session.shareFailed(ShareUnreachableStatus, image_store::whatOf(error));
+                const QString why = image_store::whatOf(error);
+                qCWarning(lcWindow, "%s", qPrintable(why));
+                m_session.shareFailed(ShareUnreachableStatus, why);
                 m_screen.showStatus(m_session.failureStatus(), m_session.failureDetail());
                 tellShareUnreachable();
             }
@@ -274,10 +275,10 @@ void CaptureFlow::armNumber()
     }));
 }
 
-QString CaptureFlow::replacing(const QString& sample, const QDateTime& newest) const
+QString CaptureFlow::replacing(const QString& question, const QString& sample, const QDateTime& newest) const
 {
     if (!newest.isValid())
-        return {};
+        return question;
     const QDateTime now = m_clock();
     const QLocale locale;
     const QString time = newest.time().toString(QStringLiteral("HH:mm"));
@@ -285,8 +286,8 @@ QString CaptureFlow::replacing(const QString& sample, const QDateTime& newest) c
         : newest.date() == now.date().addDays(-1)
         ? time + QStringLiteral(" yesterday")
         : locale.toString(newest.date(), QLocale::ShortFormat) + QLatin1Char(' ') + time;
-    return sample.trimmed() + QStringLiteral(" already has pictures from ") + when
-        + QStringLiteral("; Yes replaces them.");
+    return question + QLatin1Char('\n') + sample.trimmed() + QStringLiteral(" already has pictures from ")
+        + when + QStringLiteral("; Yes replaces them.");
 }
 
 void CaptureFlow::askTakeNow(const QString& sample, const QDateTime& newest)
@@ -300,13 +301,10 @@ void CaptureFlow::askTakeNow(const QString& sample, const QDateTime& newest)
     }
     // A re-take asked for: Redo, or the scan the failure told of.
     const bool redo = std::exchange(m_redoAsked, false) || sample.trimmed() == m_failedSample;
-    const QString warning = replacing(sample, newest);
-    QString text = QStringLiteral("Take picture now?");
-    if (!warning.isEmpty())
-        text += QLatin1Char('\n') + warning;
     enter(State::AskingTakeNow);
     // Enter keeps pictures already there; a Redo asked for them to go.
-    const Answer answer = m_screen.ask(text, QStringLiteral("Take picture"), !warning.isEmpty() && !redo);
+    const Answer answer = m_screen.ask(replacing(QStringLiteral("Take picture now?"), sample, newest),
+        QStringLiteral("Take picture"), newest.isValid() && !redo);
     enter(State::Idle);
     if (!answer.scanned.isEmpty()) {
         // Scanned while asked: not this sample, the one just scanned.
@@ -503,12 +501,11 @@ void CaptureFlow::askAutoIncrement(const QString& next, const QDateTime& newest)
         armNext();
         return;
     }
-    const QString warning = replacing(next, newest);
-    QString text = QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')');
-    if (!warning.isEmpty())
-        text += QLatin1Char('\n') + warning;
     enter(State::AskingAutoIncrement);
-    const Answer increment = m_screen.ask(text, QStringLiteral("Auto Increment"), !warning.isEmpty());
+    const Answer increment = m_screen.ask(
+        replacing(
+            QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')'), next, newest),
+        QStringLiteral("Auto Increment"), newest.isValid());
     enter(State::Idle);
     if (increment.yes)
         m_screen.setNumberText(next);

@@ -185,9 +185,9 @@ private:
     void tellShareUnreachable();
     void getNumberNow();
     void armNumber();
-    // The line a question adds when a take would replace the sample's
-    // pictures, or nothing.
-    QString replacing(const QString& sample, const QDateTime& newest) const;
+    // The question, with a line under it when a take would replace the
+    // sample's pictures.
+    QString replacing(const QString& question, const QString& sample, const QDateTime& newest) const;
     void askTakeNow(const QString& sample, const QDateTime& newest);
     void askAutoIncrement(const QString& next, const QDateTime& newest);
     // After a take: the number scanned meanwhile, or the one the dialog holds.

@@ -74,11 +74,7 @@ private:
     {
         if (m_scans.digits().isEmpty())
             return false;
-        const QString digits = m_scans.take();
-        if (digits.size() == SampleNumberLength)
-            scanEnded(digits);
-        else
-            notASampleNumber();
+        m_scans.endAsScan();
         return true;
     }
 

@@ -130,18 +130,25 @@ bool ScanCollector::ended(const QKeyEvent& key)
     // A refused scan's end, already told.
     if (std::exchange(m_dropping, false))
         return true;
-    ScanTaker& to = *taker();
     if (!m_detector.endedScan()) {
-        const bool taken = to.typedEnded(key);
+        const bool taken = taker()->typedEnded(key);
         qCDebug(lcScan, "typed end %s", taken ? "taken" : "passed on");
         return taken;
     }
-    const QString number = take();
-    if (number.size() == SampleNumberLength)
-        to.scanEnded(number);
-    else
-        to.notASampleNumber();
+    endAsScan();
     return true;
+}
+
+void ScanCollector::endAsScan()
+{
+    ScanTaker* to = taker();
+    const QString number = take();
+    if (!to)
+        return;
+    if (number.size() == SampleNumberLength)
+        to->scanEnded(number);
+    else
+        to->notASampleNumber();
 }
 
 void ScanCollector::paused()
@@ -154,9 +161,5 @@ void ScanCollector::paused()
         return;
     }
     // A scanner set to send no suffix ends its number with a pause.
-    const QString number = take();
-    if (number.size() == SampleNumberLength)
-        to->scanEnded(number);
-    else
-        to->notASampleNumber();
+    endAsScan();
 }

@@ -48,6 +48,9 @@ public:
     const QString& digits() const { return m_digits; }
     QString take();
     void clear();
+    // The digits collected end as a scan's do: a whole sample number, or
+    // not one, told to whoever takes them.
+    void endAsScan();
     // Whether the last digits were refused as too long, none since.
     bool refused() const { return m_refused; }
 
