@@ -4,6 +4,9 @@
 #include "capture_window/failure_words.h"
 #include "capture_window/window_log.h"
 #include "image_store/image_store.h"
+#include "image_store/process_launcher.h"
+#include "image_store/sample_claim.h"
+#include "image_store/share_worker.h"
 #include "scan_dialog/scan_detector.h"
 
 #include <QLocale>
@@ -120,16 +123,24 @@ void CaptureFlow::report(std::exception_ptr error)
 }
 
 namespace {
-bool isShareUnreachable(std::exception_ptr error)
+template <typename... Errors> bool isOneOf(std::exception_ptr error)
 {
     try {
         if (error)
             std::rethrow_exception(error);
-    } catch (const image_store::ShareUnreachable&) {
-        return true;
+    } catch (const std::exception& failure) {
+        return (dynamic_cast<const Errors*>(&failure) || ...);
     } catch (...) {
     }
     return false;
+}
+
+// Besides the status line, a box: what the operator must act on before
+// taking the sample again, or someone else must.
+bool toldInABox(std::exception_ptr error)
+{
+    return isOneOf<image_store::SampleTakenElsewhere, image_store::ShareNotAnswering,
+        image_store::LaunchError>(error);
 }
 } // namespace
 
@@ -328,7 +339,7 @@ void CaptureFlow::capture()
 void CaptureFlow::beginTake()
 {
     const views::View& live = views::named(m_currentView);
-    m_take = Take { m_session.currentSample(), &live, &views::other(live), nullptr, nullptr };
+    m_take = Take { m_session.currentSample(), &live, &views::other(live), nullptr };
     m_session.beginAttempt();
     enter(State::StillOfLiveCamera);
     try {
@@ -399,7 +410,6 @@ void CaptureFlow::settle()
             } catch (const image_store::SampleTakenElsewhere&) {
                 // Its pictures may be another bench's, or a mix: nothing is
                 // converted, and the operator is told that it must be taken again.
-                m_take->toTell = error;
                 takeEnded();
                 return;
             } catch (...) {
@@ -424,10 +434,17 @@ void CaptureFlow::convert()
 
 void CaptureFlow::converted(std::exception_ptr error)
 {
-    if (error) {
+    if (error && m_take->failure) {
+        // The take's own cause is what the operator is told; the converters
+        // that run after it only have their say in the log.
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& failure) {
+            qCWarning(lcWindow, "Converters after the failed take of %s: %s", qPrintable(m_take->sample),
+                failure.what());
+        }
+    } else if (error) {
         takeFailed(error);
-        // A converter that cannot be started is told in a box.
-        m_take->toTell = error;
     }
     takeEnded();
 }
@@ -462,15 +479,16 @@ void CaptureFlow::takeEnded()
     enter(State::Idle);
     // "Scan again": its pictures are the failed take's, asked to go.
     m_failedSample = take.failure ? take.sample.trimmed() : QString();
-    const bool unreachable = isShareUnreachable(take.failure);
+    const bool unreachable = isOneOf<image_store::ShareUnreachable>(take.failure);
     if (!take.failure)
         m_shareTold = false;
     guarded([this, &take, unreachable] {
         if (take.failure) {
             // Stays in the status line until the next sample is armed.
             m_screen.showStatus(m_session.failureStatus(), m_session.failureDetail());
-            if (take.toTell)
-                report(take.toTell);
+            // Logged as the take failed.
+            if (toldInABox(take.failure))
+                emit failed(failureMessage(take.failure));
             if (unreachable)
                 tellShareUnreachable();
         } else {

@@ -164,9 +164,8 @@ private:
         QString sample;
         const views::View* live = nullptr;
         const views::View* second = nullptr;
+        // The first failure: the cause the operator is told.
         std::exception_ptr failure;
-        // A failure the operator is told of in a box as well.
-        std::exception_ptr toTell;
     };
     // An answer that comes after the flow is gone goes nowhere.
     template <typename Call> auto later(Call call)

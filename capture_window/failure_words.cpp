@@ -64,6 +64,17 @@ QString failureMessage(const std::exception& error)
     return QStringLiteral("Something went wrong. The details are in the log; try again.");
 }
 
+QString failureMessage(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        return failureMessage(failure);
+    } catch (...) {
+        return failureMessage(std::runtime_error("unknown failure"));
+    }
+}
+
 QString conversionFailureText(const QString& viewName, const QString& sample)
 {
     const QString view = viewName == QLatin1String("Color") ? QStringLiteral("Colour") : viewName;

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <atomic>
+#include <cstring>
 #include <thread>
 
 #include <unistd.h>
@@ -359,6 +361,103 @@ private slots:
         QVERIFY(f->settled());
         QCOMPARE(f->window->capturedSamples(), QStringList { "00066000" });
         QCOMPARE(f->prompts.log.last(), QString("Take picture|Take picture now?"));
+    }
+
+    // Every cause a take or a review can fail by, on the screen: each told by
+    // its own words, none with a path, a system error text or a developer's
+    // word (those are for the log).
+    void everyFailure_isToldInOperatorsWords_eachByItsOwnCause()
+    {
+        using namespace std::chrono_literals;
+        f = std::make_unique<WindowFixture>(1500ms);
+        bool pullAtNextCapture = false;
+        auto watch = std::make_unique<StillWatch>(f->camera, StillWatch::Hook {});
+        watch->beginning = [&] {
+            if (std::exchange(pullAtNextCapture, false))
+                camera_socket::unplug(0);
+        };
+        f->dispatch = watch.get();
+        f->layer = std::move(watch);
+        // The start-up dialog, out of the way first.
+        f->scans.add(WindowFixture::press("cmd_Cancel"));
+        f->open();
+        QTRY_COMPARE(f->scans.handled(), 1);
+        const QString folder = f->share.samplesFolder();
+        const QString converter = folder + "/imgconv32/imgcon32.exe";
+        QStringList shown;
+        QStringList statuses;
+        const auto failedTake = [&](const QString& sample, const std::function<void()>& fault) {
+            arm(sample);
+            f->prompts.log.clear();
+            fault();
+            capture();
+            QVERIFY2(f->text("lbl_Status").startsWith("Capture failed: "), qPrintable(f->text("lbl_Status")));
+            QVERIFY2(f->prompts.log.filter("ImageMaker|").size() <= 1, qPrintable(f->prompts.log.join('\n')));
+            statuses << f->text("lbl_Status");
+            shown << f->text("lbl_Status") << f->prompts.log;
+        };
+
+        failedTake("00064001", [&] { pullAtNextCapture = true; });
+        camera_socket::plugIn(0);
+        failedTake("00064002", [&] {
+            QFile claim(folder + "/.00064002.claim");
+            QVERIFY(claim.open(QIODevice::WriteOnly));
+            claim.write("benchB 1");
+        });
+        failedTake("00064003", [&] { QVERIFY(QDir(folder).mkdir("CLR_00064003_01.bmp")); });
+        failedTake("00064004", [&] { QVERIFY(QDir().rename(folder, folder + ".away")); });
+        QVERIFY(QDir().rename(folder + ".away", folder));
+        auto released = std::make_shared<std::atomic<bool>>(false);
+        failedTake("00064005", [&] {
+            f->shareWorker.queue([released](const image_store::CancelToken&) {
+                for (int i = 0; i < 2000 && !*released; ++i)
+                    std::this_thread::sleep_for(10ms);
+            });
+        });
+        *released = true;
+        QTRY_VERIFY(!f->shareWorker.stuck());
+        failedTake("00064006", [&] { QVERIFY(QFile::rename(converter, converter + ".real")); });
+
+        // A converter that fails: told on the recorded sample's pictures and line.
+        QFile script(converter);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexit 3\n");
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        arm("00064007");
+        capture();
+        for (const char* box : { "img_color", "img_bttm" })
+            QTRY_COMPARE_WITH_TIMEOUT(f->child<QLabel>(box)->text(), QString("Conversion failed"), 10000);
+        shown << f->text("lbl_Status");
+        waitForConverters();
+        QVERIFY(QFile::remove(converter));
+        QVERIFY(QFile::rename(converter + ".real", converter));
+
+        // A JPEG the server will not delete (a folder in its place).
+        arm("00064008");
+        capture();
+        QVERIFY(waitForFile(f->sampleFile("CLR_00064008_01.jpg")));
+        waitForConverters();
+        QVERIFY(QFile::remove(f->sampleFile("CLR_00064008_01.jpg")));
+        QVERIFY(QDir(folder).mkpath("CLR_00064008_01.jpg/kept"));
+        f->window->ShowSampleImages("00064008");
+        f->prompts.log.clear();
+        f->child<QPushButton>("cmd_Delete")->click();
+        QVERIFY(f->settled());
+        QCOMPARE(f->prompts.log.filter("ImageMaker|").size(), 1);
+        shown << f->prompts.log;
+
+        QCOMPARE(QSet<QString>(statuses.begin(), statuses.end()).size(), statuses.size());
+        static const QRegularExpression developers(
+            R"(/|\\|::|\w\(|\w_\w|\.(bmp|jpg|claim|part|exe)\b|errno|exception|SaveStill|execve|std)");
+        QStringList reasons;
+        for (int error : { ENOENT, EISDIR, EEXIST, EACCES, EIO, ENOTDIR, EBUSY, ENOEXEC })
+            reasons << QString::fromLocal8Bit(std::strerror(error));
+        for (const QString& text : shown) {
+            QVERIFY2(!developers.match(text).hasMatch(), qPrintable(text));
+            for (const QString& reason : reasons)
+                QVERIFY2(!text.contains(reason, Qt::CaseInsensitive), qPrintable(text));
+        }
     }
 
     void sampleFolderNotWritable_failsTheCapture_andKeepsTheEarlierTake()

@@ -125,7 +125,8 @@ struct WindowFixture {
     std::vector<std::chrono::milliseconds> conversionRetryDelays = ConversionWatch::defaultRetryDelays();
     std::unique_ptr<Form_ImageMaker> window;
 
-    WindowFixture()
+    explicit WindowFixture(std::chrono::milliseconds shareBound = image_store::ShareWorker::DefaultBound)
+        : shareWorker(shareBound)
     {
         camera_socket::registerElement();
         camera_socket::plugIn(0);
