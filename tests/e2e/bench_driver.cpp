@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryFile>
+#include <QTest>
 #include <QThread>
 
 namespace e2e {
@@ -242,7 +243,8 @@ QImage Desktop::grab(const QRect& area) const
 
 Program::Program(QStringList wrapper)
 {
-    QTemporaryFile output(QDir::tempPath() + QStringLiteral("/imagemaker-e2e-XXXXXX.log"));
+    const QString logs = qEnvironmentVariable("IMAGEMAKER_E2E_LOGS", QDir::tempPath());
+    QTemporaryFile output(logs + QStringLiteral("/imagemaker-e2e-XXXXXX.log"));
     output.setAutoRemove(false);
     output.open();
     m_outputFile = output.fileName();
@@ -265,7 +267,9 @@ Program::~Program()
         m_process.kill();
         m_process.waitForFinished(5000);
     }
-    QFile::remove(m_outputFile);
+    // Kept for the test's wrapper to show when the test failed.
+    if (!QTest::currentTestFailed())
+        QFile::remove(m_outputFile);
 }
 
 bool Program::waitForExit(int timeoutMs)
