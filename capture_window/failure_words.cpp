@@ -13,6 +13,8 @@ QString whatFailed(const std::exception& error)
 {
     if (dynamic_cast<const camera::CameraError*>(&error))
         return QStringLiteral("no camera picture");
+    if (dynamic_cast<const image_store::SampleBeingTaken*>(&error))
+        return QStringLiteral("another bench is taking it");
     if (dynamic_cast<const image_store::SampleTakenElsewhere*>(&error))
         return QStringLiteral("another bench took it");
     if (dynamic_cast<const image_store::ShareUnreachable*>(&error))
@@ -46,9 +48,9 @@ QString failureMessage(const std::exception& error)
     if (dynamic_cast<const camera::CameraError*>(&error))
         return QStringLiteral("The camera did not answer. Check that both cameras are plugged in, then try "
                               "again.");
-    if (const auto* elsewhere = dynamic_cast<const image_store::SampleTakenElsewhere*>(&error))
-        return QStringLiteral("Another bench wrote sample ") + elsewhere->sample()
-            + QStringLiteral(" at the same time: take it again");
+    // Its message is written for the operator.
+    if (dynamic_cast<const image_store::SampleTakenElsewhere*>(&error))
+        return QString::fromUtf8(error.what());
     if (dynamic_cast<const image_store::ShareUnreachable*>(&error))
         return shareUnreachableMessage();
     if (dynamic_cast<const image_store::ShareNotAnswering*>(&error))

@@ -6,7 +6,9 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -17,24 +19,66 @@ namespace image_store {
 
 namespace {
 
+// A claim holds a line of text; anything bigger is not one of ours.
+constexpr off_t ClaimBytesAtMost = 256;
+
 QByteArray ownerText()
 {
-    return QByteArray::fromStdString(benchName()) + ' ' + QByteArray::number(::getpid());
+    return QByteArray::fromStdString(benchName()) + ' ' + QByteArray::number(::getpid()) + ' '
+        + QByteArray::fromStdString(benchRun());
 }
 
-QByteArray readOwner(const QByteArray& path)
+[[noreturn]] void fail(const char* what, const std::string& path, int error)
 {
-    QFile file(QFile::decodeName(path));
-    return file.open(QIODevice::ReadOnly) ? file.read(256).trimmed() : QByteArray();
+    throw StoreError(std::string(what) + ' ' + path + ": " + std::strerror(error));
+}
+
+const char* kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "folder";
+    if (S_ISFIFO(mode))
+        return "pipe";
+    if (S_ISLNK(mode))
+        return "link";
+    return S_ISREG(mode) ? "file too big for a claim" : "special file";
 }
 
 } // namespace
 
 SampleTakenElsewhere::SampleTakenElsewhere(const QString& sample)
-    : StoreError("Another bench wrote sample " + sample.toStdString() + " at the same time: take it again")
+    : SampleTakenElsewhere(
+        sample, "Another bench wrote sample " + sample.toStdString() + " at the same time: take it again")
+{
+}
+
+SampleTakenElsewhere::SampleTakenElsewhere(const QString& sample, const std::string& message)
+    : StoreError(message)
     , m_sample(sample)
 {
 }
+
+SampleBeingTaken::SampleBeingTaken(const QString& sample, const QString& bench, const QDateTime& since)
+    : SampleTakenElsewhere(sample,
+        "Sample " + sample.toStdString() + " is being taken on bench " + bench.toStdString() + " (since "
+            + since.toString(QStringLiteral("HH:mm")).toStdString() + "): wait, or take another sample")
+    , m_bench(bench)
+    , m_since(since)
+{
+}
+
+// What stands at the claim's name.
+struct SampleClaim::Found {
+    enum Kind { Nothing, Claim, NotAClaim } kind = Nothing;
+    mode_t mode = 0;
+    FileIdentity identity;
+    // As the claim says; empty or 0 where it does not.
+    QByteArray bench;
+    pid_t pid = 0;
+    QByteArray run;
+    // By the server's clock.
+    time_t modified = 0;
+};
 
 SampleClaim::SampleClaim(QString localPath, QString sample)
     : m_path(std::move(localPath))
@@ -46,7 +90,7 @@ void SampleClaim::take()
 {
     const QByteArray path = QFile::encodeName(m_path);
     const QByteArray owner = ownerText();
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         UniqueFd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (fd) {
             struct stat info { };
@@ -55,7 +99,7 @@ void SampleClaim::take()
                 const int error = errno;
                 fd.reset();
                 removeTemporary(path.constData());
-                throw StoreError("Cannot claim " + path.toStdString() + ": " + std::strerror(error));
+                fail("Cannot claim", path.toStdString(), error);
             }
             m_held = true;
             m_identity = FileIdentity::of(info);
@@ -75,37 +119,115 @@ void SampleClaim::take()
             struct stat info { };
             if (::lstat(path.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
                 removeTemporary(path.constData());
-            throw StoreError("Cannot claim " + path.toStdString() + ": " + std::strerror(error));
+            fail("Cannot claim", path.toStdString(), error);
         }
-        if (!stale())
-            break;
-        qCInfo(lcShare, "Taking over the claim %s left by %s", path.constData(), readOwner(path).constData());
-        ::unlink(path.constData());
+        const Found found = inspect();
+        if (found.kind == Found::Nothing)
+            continue;
+        if (found.kind == Found::NotAClaim) {
+            qCWarning(
+                lcShare, "%s is a %s, not a claim: it is removed", path.constData(), kindOf(found.mode));
+            removeFound(found);
+            continue;
+        }
+        const qint64 age = serverNow() - found.modified;
+        // Only this run of this machine can tell that a process of its is gone.
+        const bool ownerGone = found.run == QByteArray::fromStdString(benchRun())
+            && (found.pid == ::getpid() || (::kill(found.pid, 0) != 0 && errno == ESRCH));
+        if (!ownerGone && std::abs(age) <= StaleAfterSeconds) {
+            qCWarning(lcShare,
+                "Sample %s is being taken by %s (claimed %lld s ago by the server's clock: %s)",
+                qPrintable(m_sample), found.bench.constData(), static_cast<long long>(age), path.constData());
+            throw SampleBeingTaken(m_sample,
+                found.bench.isEmpty() ? QStringLiteral("?") : QString::fromUtf8(found.bench),
+                QDateTime::currentDateTime().addSecs(-std::max<qint64>(age, 0)));
+        }
+        qCInfo(lcShare, "Taking over the claim %s left by %s (%lld s old by the server's clock%s)",
+            path.constData(), found.bench.constData(), static_cast<long long>(age),
+            ownerGone ? ", its process gone" : "");
+        removeFound(found);
     }
-    qCWarning(lcShare, "Sample %s is being written by %s (%s)", qPrintable(m_sample),
-        readOwner(path).constData(), path.constData());
+    // Made again each time it went: another bench is at it.
+    qCWarning(lcShare, "The claim %s keeps coming back", path.constData());
     throw SampleTakenElsewhere(m_sample);
 }
 
-bool SampleClaim::stale() const
+SampleClaim::Found SampleClaim::inspect() const
 {
     const QByteArray path = QFile::encodeName(m_path);
+    Found found;
     struct stat info { };
-    if (::lstat(path.constData(), &info) != 0)
-        return errno == ENOENT;
-    if (std::time(nullptr) - info.st_mtime > StaleAfterSeconds)
-        return true;
-    // Left by this bench: stale when its process is gone, or is this one
-    // (a release that failed).
-    const QList<QByteArray> owner = readOwner(path).split(' ');
-    if (owner.size() != 2 || owner[0].toStdString() != benchName())
-        return false;
-    bool number = false;
-    const pid_t pid = owner[1].toInt(&number);
-    return number && (pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH));
+    if (::lstat(path.constData(), &info) != 0) {
+        if (errno == ENOENT)
+            return found;
+        fail("Cannot read the claim", path.toStdString(), errno);
+    }
+    found.mode = info.st_mode;
+    found.identity = FileIdentity::of(info);
+    found.kind = Found::NotAClaim;
+    if (!S_ISREG(info.st_mode) || info.st_size > ClaimBytesAtMost)
+        return found;
+    // Never follows a link nor waits on a pipe put there meanwhile.
+    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        if (errno == ENOENT)
+            return Found {};
+        if (errno == ELOOP)
+            return found;
+        fail("Cannot read the claim", path.toStdString(), errno);
+    }
+    char text[ClaimBytesAtMost] = {};
+    const ssize_t length
+        = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) ? ::read(fd.get(), text, sizeof text) : -1;
+    if (length < 0) {
+        if (!S_ISREG(info.st_mode))
+            return found;
+        fail("Cannot read the claim", path.toStdString(), errno);
+    }
+    found.kind = Found::Claim;
+    found.identity = FileIdentity::of(info);
+    found.modified = info.st_mtime;
+    const QList<QByteArray> words = QByteArray(text, length).trimmed().split(' ');
+    found.bench = words.value(0);
+    found.pid = static_cast<pid_t>(words.value(1).toLong());
+    found.run = words.value(2);
+    return found;
+}
+
+void SampleClaim::removeFound(const Found& found) const
+{
+    const QByteArray path = QFile::encodeName(m_path);
+    // Only what was looked at: a claim made since is another bench's.
+    struct stat info { };
+    if (::lstat(path.constData(), &info) != 0 || !(FileIdentity::of(info) == found.identity))
+        return;
+    for (int attempt = 0; attempt < 3; ++attempt)
+        if ((S_ISDIR(info.st_mode) ? ::rmdir(path.constData()) : ::unlink(path.constData())) == 0
+            || errno == ENOENT)
+            return;
+    fail("Cannot remove what stands in the way of the claim", path.toStdString(), errno);
+}
+
+qint64 SampleClaim::serverNow() const
+{
+    // A file written now, next to the claim: the server stamps it with its time.
+    const std::string probe = temporaryNameOf(QFile::encodeName(m_path).toStdString());
+    ::unlink(probe.c_str());
+    UniqueFd fd(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!fd)
+        fail("Cannot read the file server's time through", probe, errno);
+    struct stat info { };
+    const bool read = ::write(fd.get(), "t", 1) == 1 && ::fstat(fd.get(), &info) == 0;
+    const int error = errno;
+    fd.reset();
+    removeTemporary(probe.c_str());
+    if (!read)
+        fail("Cannot read the file server's time through", probe, error);
+    return info.st_mtime;
 }
 
 void SampleClaim::release()
+
 {
     if (!m_held)
         return;

@@ -3,6 +3,9 @@
 // Shared by the program and the converter, which write into the same folders.
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -11,8 +14,9 @@ namespace image_store {
 
 inline constexpr std::string_view TemporarySuffix = ".part";
 
-// This bench's name as it goes into a file name: the host name, with
-// anything but letters, digits, '-' and '_' replaced, and cut short.
+// This bench's host name as it goes into a file name: anything but
+// letters, digits, '-' and '_' replaced, and cut short. What an operator
+// knows the bench by.
 inline const std::string& benchName()
 {
     static const std::string name = [] {
@@ -30,11 +34,32 @@ inline const std::string& benchName()
     return name;
 }
 
+// This machine as it runs now: its machine id and the kernel's boot id,
+// hashed short. Two benches never share it, even cloned from one disk image
+// under one host name; a process id means something only under it.
+inline const std::string& benchRun()
+{
+    static const std::string run = [] {
+        std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+        for (const char* path : { "/etc/machine-id", "/proc/sys/kernel/random/boot_id" }) {
+            std::ifstream file(path);
+            std::string id;
+            std::getline(file, id);
+            for (const char c : id + '/')
+                hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        }
+        char hex[17] = {};
+        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+        return std::string(hex, 12);
+    }();
+    return run;
+}
+
 // Where a file of the share is written before it is renamed into place:
-// ".NAME.BENCH.part" in the same folder. Two benches writing the same file
-// never share a temporary; and as the name comes from the final one, a
+// ".NAME.BENCH-RUN.part" in the same folder. Two benches writing the same
+// file never share a temporary; and as the name comes from the final one, a
 // temporary left by this bench's killed writer is replaced by its next
-// write of the same file instead of piling up.
+// write of the same file in this run instead of piling up.
 inline std::string temporaryNameOf(std::string_view path)
 {
     const std::size_t slash = path.rfind('/');
@@ -44,6 +69,8 @@ inline std::string temporaryNameOf(std::string_view path)
     temporary += path.substr(base);
     temporary += '.';
     temporary += benchName();
+    temporary += '-';
+    temporary += benchRun();
     temporary += TemporarySuffix;
     return temporary;
 }

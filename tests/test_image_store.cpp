@@ -1,4 +1,5 @@
 #include "image_store/image_store.h"
+#include "image_store/sample_claim.h"
 #include "image_store/temporary_name.h"
 #include "processes.h"
 #include "test_support.h"
@@ -17,6 +18,7 @@
 #include <map>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace image_store;
@@ -259,7 +261,8 @@ private slots:
         QVERIFY(gone.waitForStarted());
         const qint64 pid = gone.processId();
         QVERIFY(gone.waitForFinished());
-        writeClaim(QByteArray::fromStdString(benchName()) + " " + QByteArray::number(pid));
+        writeClaim(QByteArray::fromStdString(benchName()) + " " + QByteArray::number(pid) + " "
+            + QByteArray::fromStdString(benchRun()));
         take();
         QVERIFY(QFileInfo::exists(share.sampleFile("BTM_00065000_01.bmp")));
         QTRY_VERIFY(!QFileInfo::exists(claim));
@@ -282,6 +285,63 @@ private slots:
         }
         store.endTake();
         QTRY_VERIFY(!QFileInfo::exists(claim));
+    }
+
+    // Whatever stands at a claim's name, the take neither blocks nor is told
+    // of a bench that is not there: a pipe or an empty folder is removed, a
+    // full folder refuses the take as the server's fault; a claim's age is
+    // bounded both ways; a process gone counts only on the run that made
+    // the claim (a bench cloned under this host name is another).
+    void claim_whatStandsInItsWay_isJudgedByWhatItIs()
+    {
+        const QString claim = share.sampleFile(".00065100.claim");
+        const QByteArray path = QFile::encodeName(claim);
+        const auto take = [&] {
+            SampleClaim owned(claim, "00065100");
+            callOn(worker, [&] { owned.take(); });
+            callOn(worker, [&] { owned.release(); });
+        };
+        const auto writeClaim = [&](const QByteArray& owner, qint64 secondsAhead) {
+            QFile file(claim);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(owner);
+            QVERIFY(file.flush());
+            QVERIFY(file.setFileTime(
+                QDateTime::currentDateTime().addSecs(secondsAhead), QFileDevice::FileModificationTime));
+        };
+
+        QCOMPARE(::mkfifo(path.constData(), 0666), 0);
+        take();
+        QVERIFY(!QFileInfo::exists(claim));
+        QVERIFY(QDir().mkdir(claim));
+        take();
+        QVERIFY(!QFileInfo::exists(claim));
+        QVERIFY(QDir().mkpath(claim + "/kept"));
+        QVERIFY_THROWS_EXCEPTION(StoreError, take());
+        QVERIFY(QDir(claim).removeRecursively());
+
+        writeClaim("benchB 1 0123456789ab", 60);
+        try {
+            take();
+            QFAIL("a claim a minute ahead was taken over");
+        } catch (const SampleBeingTaken& error) {
+            QCOMPARE(error.bench(), QString("benchB"));
+        }
+        writeClaim("benchB 1 0123456789ab", 600);
+        take();
+        QVERIFY(!QFileInfo::exists(claim));
+
+        QProcess gone;
+        gone.start("true");
+        QVERIFY(gone.waitForStarted());
+        const QByteArray pid = QByteArray::number(gone.processId());
+        QVERIFY(gone.waitForFinished());
+        const QByteArray host = QByteArray::fromStdString(benchName());
+        writeClaim(host + " " + pid + " 0123456789ab", 0);
+        QVERIFY_THROWS_EXCEPTION(SampleBeingTaken, take());
+        writeClaim(host + " " + pid + " " + QByteArray::fromStdString(benchRun()), 0);
+        take();
+        QVERIFY(!QFileInfo::exists(claim));
     }
 
     void shareWorker_keepsOrder_boundsAHungServer_dropsWhatWasQueuedBehind_andRecovers()

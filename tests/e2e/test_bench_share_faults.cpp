@@ -184,6 +184,25 @@ private slots:
         QVERIFY(!injected().isEmpty());
     }
 
+    // A file server whose clock is five minutes behind the bench: a claim it
+    // stamped a moment ago is another bench's live claim, not an old one.
+    void serverClockBehind_aFreshClaimOfAnotherBench_holdsTheSample()
+    {
+        rules("clock -300\n");
+        QFile claim(Share::file(".70003100.claim"));
+        QVERIFY(claim.open(QIODevice::WriteOnly));
+        claim.write("benchB 4242 0123456789ab");
+        claim.close();
+        QVERIFY(!capture("70003100"));
+        QVERIFY(program->output().contains("Sample 70003100 is being taken on bench benchB"));
+        QVERIFY(!QFileInfo::exists(Share::file("CLR_70003100_01.bmp")));
+        // Gone: the take goes on.
+        QVERIFY(claim.remove());
+        QVERIFY(capture("70003100"));
+        rules({});
+        QVERIFY(lost({ "70003100" }).isEmpty());
+    }
+
     void renameHungPastTheBound_isTold_andTheStillNeverLands()
     {
         rules("delay rename CLR_70003000_01\\.bmp 13\n");

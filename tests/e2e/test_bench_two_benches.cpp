@@ -8,6 +8,7 @@
 #include "bench_fixture.h"
 
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -56,9 +57,13 @@ class TestBenchTwoBenches : public QObject, public BenchFixture {
     QTemporaryDir settings;
     std::unique_ptr<Program> second;
 
-    static QString told(const QString& sample)
+    // What the bench that did not take it logs: the other's claim, or its file.
+    static bool told(const Program& bench, const QString& sample)
     {
-        return "Another bench wrote sample " + sample + " at the same time: take it again";
+        const QString out = bench.output();
+        return out.contains(
+                   "Capture of " + sample + " failed: Sample " + sample + " is being taken on bench ")
+            || out.contains("Another bench wrote sample " + sample + " at the same time: take it again");
     }
 
     // One bench: its windows, its program.
@@ -117,6 +122,36 @@ class TestBenchTwoBenches : public QObject, public BenchFixture {
         return { recorded[0], recorded[1] };
     }
 
+    // Rounds of one sample taken by both at once: one takes it, the other is
+    // told, and no entry holds the other bench's pictures.
+    void sameSampleRounds(int first, int rounds)
+    {
+        Bench a { Desktop(program->pid()), program.get(), 0, {} };
+        Bench b { Desktop(second->pid()), second.get(), 0, {} };
+        int collisions = 0, oneAfterTheOther = 0;
+        for (int round = 0; round < rounds; ++round) {
+            const QString sample = QString::number(first + round);
+            const auto [recordedA, recordedB] = takeAtOnce(a, sample, b, sample);
+            QVERIFY(waitUntil([] { return processesMentioning(Share::samplesFolder()) == 0; }, 20000));
+            const Whose files = whose(sample);
+            QVERIFY2(files != Whose::Torn, qPrintable(sample + " is torn"));
+            if (recordedA && recordedB) {
+                // No overlap: the later take replaced the earlier, whole.
+                ++oneAfterTheOther;
+                QVERIFY2(files != Whose::None, qPrintable(sample));
+                continue;
+            }
+            QVERIFY2(recordedA || recordedB, qPrintable(sample + ": neither bench took it"));
+            QCOMPARE(files, recordedA ? Whose::First : Whose::Second);
+            const Program* loser = recordedA ? second.get() : program.get();
+            QVERIFY2(told(*loser, sample), qPrintable(sample));
+            ++collisions;
+        }
+        qInfo("%d rounds: %d collisions told, %d taken one after the other", rounds, collisions,
+            oneAfterTheOther);
+        QVERIFY(collisions > 0);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -137,9 +172,14 @@ private slots:
     {
         beginTest();
         start(ScanTitle);
-        // Another host: its own name in the share's temporaries and claims.
-        second = std::make_unique<Program>(QStringList { "unshare", "--uts", "sh", "-c",
-            "hostname bench-two && XDG_CONFIG_DIRS='" + settings.path() + "' exec \"$0\" \"$@\"" });
+        startSecond("hostname bench-two");
+    }
+    // Another host: its own name in the share's temporaries and claims,
+    // unless `host` keeps this one's.
+    void startSecond(const QString& host)
+    {
+        second = std::make_unique<Program>(QStringList { "unshare", "--uts", "--mount", "sh", "-c",
+            host + " && XDG_CONFIG_DIRS='" + settings.path() + "' exec \"$0\" \"$@\"" });
         QVERIFY(waitUntil([&] { return !Desktop(second->pid()).windows(ScanTitle).isEmpty(); }, 10000));
     }
     void cleanup()
@@ -148,33 +188,18 @@ private slots:
         endTest();
     }
 
-    void sameSampleAtOnce_oneTakesIt_theOtherIsTold_nothingTorn()
+    void sameSampleAtOnce_oneTakesIt_theOtherIsTold_nothingTorn() { sameSampleRounds(70004000, 12); }
+
+    // A bench cloned from the other's disk image: the same host name and
+    // machine id, on another machine (here: another boot).
+    void clonedBench_sameSampleAtOnce_nothingTorn()
     {
-        Bench a { Desktop(program->pid()), program.get(), 0, {} };
-        Bench b { Desktop(second->pid()), second.get(), 0, {} };
-        int collisions = 0, oneAfterTheOther = 0;
-        constexpr int Rounds = 12;
-        for (int round = 0; round < Rounds; ++round) {
-            const QString sample = QString::number(70004000 + round);
-            const auto [recordedA, recordedB] = takeAtOnce(a, sample, b, sample);
-            QVERIFY(waitUntil([] { return processesMentioning(Share::samplesFolder()) == 0; }, 20000));
-            const Whose files = whose(sample);
-            QVERIFY2(files != Whose::Torn, qPrintable(sample + " is torn"));
-            if (recordedA && recordedB) {
-                // No overlap: the later take replaced the earlier, whole.
-                ++oneAfterTheOther;
-                QVERIFY2(files != Whose::None, qPrintable(sample));
-                continue;
-            }
-            QVERIFY2(recordedA || recordedB, qPrintable(sample + ": neither bench took it"));
-            QCOMPARE(files, recordedA ? Whose::First : Whose::Second);
-            const Program* loser = recordedA ? second.get() : program.get();
-            QVERIFY2(loser->output().contains(told(sample)), qPrintable(sample));
-            ++collisions;
-        }
-        qInfo("%d rounds: %d collisions told, %d taken one after the other", Rounds, collisions,
-            oneAfterTheOther);
-        QVERIFY(collisions > 0);
+        QTemporaryFile boot;
+        QVERIFY(boot.open());
+        boot.write("0f0e0d0c-0b0a-0908-0706-050403020100\n");
+        boot.flush();
+        startSecond("mount --bind '" + boot.fileName() + "' /proc/sys/kernel/random/boot_id");
+        sameSampleRounds(70004100, 6);
     }
 
     void differentSamplesAtOnce_bothEndWhole()
