@@ -14,10 +14,12 @@ QString keyOf(const QString& viewPrefix, const QString& sample)
     return viewPrefix + sample;
 }
 
-// The share's doing: the same conversion may well succeed a moment later.
+// The share's doing, or a converter stuck on it: the same conversion may
+// well succeed a moment later.
 bool mayPass(const image_store::ProcessEnd& end)
 {
-    return !end.notStarted.isEmpty() || (end.exited && end.code == image_store::ConverterShareFailedStatus);
+    return !end.notStarted.isEmpty() || end.overran.count() > 0
+        || (end.exited && end.code == image_store::ConverterShareFailedStatus);
 }
 
 } // namespace

@@ -17,8 +17,8 @@
 // still running (or waiting to be tried again), ended well, or failed and
 // why. Converters report their end here; the picture panel asks before it
 // loads a JPEG. A report from an older take's converter is
-// ignored once a newer one has begun. A conversion the share failed (not
-// one the converter refused) is started again after each of the delays in
+// ignored once a newer one has begun. A conversion the share failed, or
+// that ran past its limit (not one the converter refused), is started again after each of the delays in
 // turn, as long as no newer take began; it fails only when they are spent.
 class ConversionWatch final : public QObject {
     Q_OBJECT

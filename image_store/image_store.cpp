@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <algorithm>
 #include <memory>
 
 namespace image_store {
@@ -115,9 +116,17 @@ void ImageStore::startConversion(
         m_worker.tellLater(notStarted, std::current_exception());
         return;
     }
+    // The bitmap it converts, whose size sets how long it may take.
+    const QString bitmap = command.section(QLatin1Char(' '), 1, 1, QString::SectionSkipEmpty);
+    const QString localBitmap = ShareMap::isSharePath(bitmap) ? m_share.toLocal(bitmap) : QString();
     // Starting it reads the program from the share, which may hang.
     auto spawned = std::make_shared<Spawned>();
-    m_worker.submit([prepared, spawned] { *spawned = prepared(); },
+    m_worker.submit(
+        [prepared, spawned, localBitmap, floor = m_limitFloor] {
+            const qint64 bytes = localBitmap.isEmpty() ? 0 : QFileInfo(localBitmap).size();
+            *spawned = prepared();
+            spawned->limit = conversionLimit(bytes, floor);
+        },
         [this, spawned, finished, launched, notStarted](std::exception_ptr error) {
             if (error) {
                 notStarted(error);
@@ -127,6 +136,13 @@ void ImageStore::startConversion(
             if (launched)
                 launched(nullptr);
         });
+}
+
+std::chrono::milliseconds ImageStore::conversionLimit(qint64 bitmapBytes, std::chrono::milliseconds floor)
+{
+    constexpr qint64 FullHdBitmapBytes = 54 + 1920LL * 1080 * 3;
+    constexpr qint64 FullHdLimitMs = 30000;
+    return std::max(floor, std::chrono::milliseconds(FullHdLimitMs * bitmapBytes / FullHdBitmapBytes));
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 namespace image_store {
@@ -45,6 +46,10 @@ public:
     // once the converter runs.
     void startConversion(const QString& command, int windowStyle, ProcessLauncher::Finished finished,
         ShareWorker::Done launched = {});
+    // How long a conversion may run before it is stopped: 30 s for a 1080p
+    // bitmap, in proportion to its bitmap's size, and never less than `floor`.
+    static std::chrono::milliseconds conversionLimit(qint64 bitmapBytes, std::chrono::milliseconds floor);
+    void setConversionLimitFloor(std::chrono::milliseconds floor) { m_limitFloor = floor; }
 
     // Where the camera puts its stills.
     StillWriter& stills() { return m_stills; }
@@ -86,6 +91,7 @@ private:
     ProcessLauncher& m_launcher;
     ShareWorker& m_worker;
     ShareStillWriter m_stills;
+    std::chrono::milliseconds m_limitFloor { 10000 };
 };
 
 } // namespace image_store

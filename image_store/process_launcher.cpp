@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QStringList>
 
 #include <cerrno>
@@ -31,6 +32,8 @@ QString ProcessEnd::describe() const
 {
     if (!notStarted.isEmpty())
         return QStringLiteral("could not be started: ") + notStarted;
+    if (overran.count() > 0)
+        return QStringLiteral("ran past its limit of %1 ms and was stopped").arg(overran.count());
     if (exited)
         return QStringLiteral("exited with status %1").arg(code);
     const char* name = ::sigdescr_np(code);
@@ -41,6 +44,8 @@ struct SpawnLauncher::Child {
     UniqueFd pidfd;
     Spawned spawned;
     Finished finished;
+    QTimer limit;
+    bool stopped = false;
     // Declared after the pidfd, so it goes before the fd is closed.
     std::unique_ptr<QSocketNotifier> notifier;
 };
@@ -163,7 +168,34 @@ void SpawnLauncher::watch(const Spawned& spawned, Finished finished)
     const int fd = spawned.pidfd;
     child->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     connect(child->notifier.get(), &QSocketNotifier::activated, this, [this, fd] { reap(fd); });
+    if (spawned.limit.count() > 0) {
+        child->limit.setSingleShot(true);
+        connect(&child->limit, &QTimer::timeout, this, [this, fd] { stop(fd); });
+        child->limit.start(spawned.limit);
+    }
     m_children.emplace(fd, std::move(child));
+}
+
+void SpawnLauncher::stop(int pidfd)
+{
+    const auto found = m_children.find(pidfd);
+    if (found == m_children.end())
+        return;
+    Child& child = *found->second;
+    qCWarning(lcShare, "%s (pid %lld) ran past its limit of %lld ms: it is stopped",
+        qPrintable(child.spawned.program), child.spawned.pid,
+        static_cast<long long>(child.spawned.limit.count()));
+    child.stopped = true;
+    // It leads a session of its own; until it is reaped its id is not
+    // reused, so the group is still its.
+    ::kill(-static_cast<pid_t>(child.spawned.pid), SIGKILL);
+    // Told now: one stuck on a server that hangs dies only when the server
+    // answers, and is then reaped without a word.
+    ProcessEnd end;
+    end.code = SIGKILL;
+    end.overran = child.spawned.limit;
+    if (const Finished finished = std::exchange(child.finished, nullptr))
+        finished(end);
 }
 
 void SpawnLauncher::reap(int pidfd)
@@ -182,6 +214,8 @@ void SpawnLauncher::reap(int pidfd)
     ProcessEnd end;
     end.exited = info.si_code == CLD_EXITED;
     end.code = info.si_status;
+    if (child->stopped)
+        return;
     if (!end.ok())
         qCWarning(lcShare, "%s (pid %lld) %s", qPrintable(child->spawned.program), child->spawned.pid,
             qPrintable(end.describe()));

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -27,6 +29,8 @@ struct ProcessEnd {
     int code = 0; // exit status, or the signal's number
     // Set when it could not be started: why.
     QString notStarted;
+    // Set when it was stopped for running past its limit: the limit.
+    std::chrono::milliseconds overran { 0 };
     bool ok() const { return notStarted.isEmpty() && exited && code == 0; }
     QString describe() const;
 };
@@ -36,6 +40,8 @@ struct Spawned {
     qint64 pid = 0;
     int pidfd = -1; // -1: it is reaped without a word
     QString program;
+    // Longer than this, it is stopped, with all it started; 0: no limit.
+    std::chrono::milliseconds limit { 0 };
 };
 
 // Starts a command line as a separate process without waiting for it, in two
@@ -51,7 +57,7 @@ public:
     virtual ~ProcessLauncher() = default;
     virtual Prepared prepare(const QString& commandLine, int windowStyle) = 0;
     // `finished`, if given, is called on this thread's event loop once the
-    // process ended.
+    // process ended, or was stopped at its limit.
     virtual void watch(const Spawned& spawned, Finished finished) = 0;
 };
 
@@ -60,7 +66,8 @@ public:
 // of its own, so it outlives this program (a conversion started just before
 // the program ends still writes its JPEG), and posix_spawn does not copy the
 // program's memory as fork does. Each child is watched through a pidfd on the
-// event loop and reaped as it ends: none is left a zombie.
+// event loop and reaped as it ends: none is left a zombie. One that runs past
+// its limit is killed with its whole session.
 class SpawnLauncher final : public QObject, public ProcessLauncher {
     Q_OBJECT
 public:
@@ -78,6 +85,7 @@ public:
 private:
     struct Child;
     void reap(int pidfd);
+    void stop(int pidfd);
 
     const ShareMap& m_share;
     std::vector<std::pair<QString, QString>> m_installed; // share path, local program

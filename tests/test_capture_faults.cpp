@@ -86,6 +86,9 @@ private slots:
         arm("00067000");
         capture();
         QCOMPARE(f->window->capturedCount(), 1);
+        // Its JPEGs written first: a converter cut off by the folder's going
+        // would add its own line to the status.
+        waitForConverters();
         QVERIFY(QDir().rename(folder, away));
         capture();
         QCOMPARE(f->window->capturedCount(), 1);
@@ -166,6 +169,31 @@ private slots:
             return lines;
         };
         QTRY_COMPARE(marked(), 0);
+    }
+
+    // A converter that never ends is stopped at its limit with all it
+    // started, tried again, and marked when the tries are spent.
+    void conversionThatHangs_isStoppedAtItsLimit_triedAgain_andMarked()
+    {
+        using namespace std::chrono_literals;
+        const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
+        QVERIFY(QFile::rename(converter, converter + ".real"));
+        QFile script(converter);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        // The shell waits on a child of its own, which goes with it.
+        script.write("#!/bin/sh\nsleep 600.00063500\n");
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        f->conversionRetryDelays = { 50ms };
+        f->store.setConversionLimitFloor(400ms);
+        f->open();
+        arm("00063500");
+        capture();
+        for (const char* box : { "img_color", "img_bttm" })
+            QTRY_COMPARE_WITH_TIMEOUT(f->child<QLabel>(box)->text(), QString("Conversion failed"), 10000);
+        QCOMPARE(f->text("lbl_Status"), QString("Ready \u00b7 1 without JPEG"));
+        waitForConverters();
+        QTRY_COMPARE(processesMentioning("600.00063500"), 0);
     }
 
     void conversionTheShareFailed_isTriedAgain_andMarkedOnlyWhenTheTriesAreSpent()
