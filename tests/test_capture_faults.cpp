@@ -241,7 +241,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(runs("BTM_00064001_01.jpg") == 2, 5000);
         QVERIFY(history->item(1)->icon().isNull());
         QTRY_VERIFY_WITH_TIMEOUT(!history->item(1)->icon().isNull(), 5000);
-        QCOMPARE(runs("BTM_00064001_01.jpg"), 4);
+        // Marked as the first of the two spends its tries, whichever it is.
+        QCOMPARE(std::max(runs("BTM_00064001_01.jpg"), runs("CLR_00064001_01.jpg")), 4);
+        QTRY_COMPARE(runs("BTM_00064001_01.jpg") + runs("CLR_00064001_01.jpg"), 8);
         QCOMPARE(f->text("lbl_Status"), QString("Ready \u00b7 1 without JPEG"));
         QVERIFY(f->child<QLabel>("lbl_Status")->toolTip().contains("lack a JPEG"));
         QVERIFY(!QFileInfo::exists(f->sampleFile("BTM_00064001_01.jpg")));
