@@ -12,6 +12,8 @@
 #include <QLocale>
 #include <QTimer>
 
+#include <algorithm>
+
 const char* CaptureFlow::name(State state)
 {
     switch (state) {
@@ -43,6 +45,8 @@ const char* CaptureFlow::name(State state)
         return "switching the view";
     case State::Deleting:
         return "deleting";
+    case State::FinishingConversions:
+        return "finishing conversions";
     case State::Closed:
         return "closed";
     }
@@ -58,6 +62,8 @@ CaptureFlow::CaptureFlow(camera::CameraDispatch& camera, image_store::ImageStore
     , m_clock(std::move(clock))
     , m_currentView(views::color().name)
 {
+    connect(&m_conversions, &ConversionWatch::unfinishedChanged, this, &CaptureFlow::conversionsMoved);
+    connect(&m_conversions, &ConversionWatch::ended, this, &CaptureFlow::conversionsMoved);
 }
 
 bool CaptureFlow::busy() const
@@ -73,6 +79,7 @@ bool CaptureFlow::busy() const
     case State::SwitchingView:
     case State::Deleting:
     case State::LookingUpPictures:
+    case State::FinishingConversions:
         return true;
     case State::Idle:
     case State::ScanDialogOpen:
@@ -670,8 +677,41 @@ bool CaptureFlow::closeAsked()
         m_closeAsked = true;
         return false;
     }
+    const int converting = m_conversions.converting();
+    if (converting > 0 && m_state != State::FinishingConversions) {
+        enter(State::FinishingConversions);
+        conversionsMoved();
+        QTimer::singleShot(FinishingBound, this, [this] {
+            if (m_state == State::FinishingConversions)
+                closeAsked();
+        });
+        return false;
+    }
+    // Of this run's history: a failed take's converters were told then.
+    QStringList left = m_conversions.samplesLeftWithoutJpeg();
+    const QStringList captured = m_session.capturedSamples();
+    left.removeIf([&captured](const QString& sample) {
+        return std::none_of(captured.begin(), captured.end(),
+            [&sample](const QString& entry) { return entry.trimmed() == sample; });
+    });
+    if (!left.isEmpty())
+        qCWarning(lcWindow, "Closing with samples left without JPEG: %s",
+            qPrintable(left.join(QStringLiteral(", "))));
     enter(State::Closed);
     m_screen.unloadScanDialog();
     m_screen.closeWindow();
     return true;
+}
+
+void CaptureFlow::conversionsMoved()
+{
+    if (m_state != State::FinishingConversions)
+        return;
+    const int converting = m_conversions.converting();
+    if (converting == 0) {
+        closeAsked();
+        return;
+    }
+    m_screen.showStatus(converting == 1 ? QStringLiteral("Finishing 1 conversion\u2026")
+                                        : QStringLiteral("Finishing %1 conversions\u2026").arg(converting));
 }

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <exception>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -83,7 +84,9 @@ public:
 //   SwitchingView         camera ready or failed              Idle
 //   Idle                  Delete                              Deleting
 //   Deleting              deleted or failed                   Idle
-//   Idle                  close asked                         Closed
+//   Idle                  close asked, no conversion running  Closed
+//   Idle                  close asked, conversions running    FinishingConversions
+//   FinishingConversions  conversions ended, bound, close     Closed
 // clang-format on
 //
 // A close asked during a take, or under a question, waits until it is over.
@@ -108,6 +111,8 @@ public:
         AskingAutoIncrement,
         SwitchingView,
         Deleting,
+        // Closing, once the conversions under way have ended.
+        FinishingConversions,
         Closed,
     };
     static const char* name(State state);
@@ -145,8 +150,11 @@ public:
     // Digits typed into the window that ended without an Enter: the dialog
     // opens to go on with them.
     void typedDigitsPaused();
-    // False when the close must wait until the take is over.
+    // False when the close must wait until the take is over, or until the
+    // conversions under way end (a second close does not wait for those).
     bool closeAsked();
+    // Longest a close waits for conversions: enough for a retry or two.
+    static constexpr std::chrono::seconds FinishingBound { 30 };
 
     // Arms the number in the scan dialog's label, looks up the pictures it
     // already has and asks "Take picture now?"; Yes takes the picture.
@@ -201,6 +209,8 @@ private:
     void convert();
     void converted(std::exception_ptr error);
     void takeEnded();
+    // While closing: says how many are left, and closes when none is.
+    void conversionsMoved();
     void takeFailed(std::exception_ptr error);
     // True, and the camera switched back, when a step's answer is a failure.
     bool stepFailed(std::exception_ptr error);

@@ -165,3 +165,22 @@ QStringList ConversionWatch::samplesWithoutJpeg() const
             samples.insert(entry.sample);
     return samples.values();
 }
+
+int ConversionWatch::converting() const
+{
+    int running = 0;
+    for (const Entry& entry : m_pictures)
+        running += entry.picture.state == State::Running ? 1 : 0;
+    return running;
+}
+
+QStringList ConversionWatch::samplesLeftWithoutJpeg() const
+{
+    QSet<QString> samples;
+    for (const Entry& entry : m_pictures)
+        if (entry.picture.state == State::Failed || entry.picture.state == State::Running)
+            samples.insert(entry.sample);
+    QStringList sorted = samples.values();
+    sorted.sort();
+    return sorted;
+}

@@ -59,6 +59,10 @@ public:
     Picture picture(const QString& viewPrefix, const QString& sample) const;
     // Samples with a picture waiting to be tried again or failed.
     QStringList samplesWithoutJpeg() const;
+    // Pictures whose conversion runs or waits to be tried again.
+    int converting() const;
+    // Samples with a picture failed, running or waiting: what a close now leaves.
+    QStringList samplesLeftWithoutJpeg() const;
 
 signals:
     // The latest conversion of that picture has ended, well or not.

@@ -196,6 +196,38 @@ private slots:
         QTRY_COMPARE(processesMentioning("600.00063500"), 0);
     }
 
+    // Closed while conversions run: the window says so and waits for them,
+    // then closes by itself; one that never ends is stopped at its limit,
+    // and the log names its sample.
+    void closeWhileConverting_waitsForTheConversions_andNamesWhatIsLeft()
+    {
+        using namespace std::chrono_literals;
+        const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
+        const QByteArray real = QFile::encodeName(converter + ".real");
+        QVERIFY(QFile::rename(converter, converter + ".real"));
+        QFile script(converter);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\ncase \"$1\" in *00063601*) sleep 600.00063601;; esac\nsleep 0.5\nexec \""
+            + real + "\" \"$@\"\n");
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        f->conversionRetryDelays = { 50ms };
+        f->store.setConversionLimitFloor(1500ms);
+        f->open();
+        arm("00063600");
+        capture();
+        arm("00063601");
+        capture();
+        QTest::ignoreMessage(QtWarningMsg, "Closing with samples left without JPEG: 00063601");
+        f->window->close();
+        QVERIFY(f->window->isVisible());
+        QVERIFY2(f->text("lbl_Status").startsWith("Finishing "), qPrintable(f->text("lbl_Status")));
+        QTRY_VERIFY_WITH_TIMEOUT(!f->window->isVisible(), 10000);
+        QVERIFY(QFileInfo::exists(f->sampleFile("CLR_00063600_01.jpg")));
+        QVERIFY(QFileInfo::exists(f->sampleFile("BTM_00063600_01.jpg")));
+        QTRY_COMPARE(processesMentioning("600.00063601"), 0);
+    }
+
     void conversionTheShareFailed_isTriedAgain_andMarkedOnlyWhenTheTriesAreSpent()
     {
         using namespace std::chrono_literals;
