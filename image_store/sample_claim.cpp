@@ -4,14 +4,18 @@
 #include "image_store/temporary_name.h"
 #include "image_store/unique_fd.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -121,7 +125,14 @@ void SampleClaim::take()
                 removeTemporary(path.constData());
             fail("Cannot claim", path.toStdString(), error);
         }
-        const Found found = inspect();
+        Found found = inspect();
+        // A bench writes its owner right after making its claim; one still
+        // empty a moment later was made by a create the server failed.
+        for (int look = 0; look < 4 && found.kind == Found::Claim && found.bench.isEmpty(); ++look) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            found = inspect();
+        }
+        const bool leftEmpty = found.kind == Found::Claim && found.bench.isEmpty();
         if (found.kind == Found::Nothing)
             continue;
         if (found.kind == Found::NotAClaim) {
@@ -134,18 +145,20 @@ void SampleClaim::take()
         // Only this run of this machine can tell that a process of its is gone.
         const bool ownerGone = found.run == QByteArray::fromStdString(benchRun())
             && (found.pid == ::getpid() || (::kill(found.pid, 0) != 0 && errno == ESRCH));
-        if (!ownerGone && std::abs(age) <= StaleAfterSeconds) {
+        if (!ownerGone && !leftEmpty && std::abs(age) <= StaleAfterSeconds) {
             qCWarning(lcShare,
                 "Sample %s is being taken by %s (claimed %lld s ago by the server's clock: %s)",
                 qPrintable(m_sample), found.bench.constData(), static_cast<long long>(age), path.constData());
-            throw SampleBeingTaken(m_sample,
-                found.bench.isEmpty() ? QStringLiteral("?") : QString::fromUtf8(found.bench),
+            throw SampleBeingTaken(m_sample, QString::fromUtf8(found.bench),
                 QDateTime::currentDateTime().addSecs(-std::max<qint64>(age, 0)));
         }
         qCInfo(lcShare, "Taking over the claim %s left by %s (%lld s old by the server's clock%s)",
-            path.constData(), found.bench.constData(), static_cast<long long>(age),
-            ownerGone ? ", its process gone" : "");
+            path.constData(), leftEmpty ? "a failed create" : found.bench.constData(),
+            static_cast<long long>(age), ownerGone ? ", its process gone" : "");
         removeFound(found);
+        // What the bench that left it was writing is left too.
+        if (!leftEmpty)
+            removeDebris(found.modified + age);
     }
     // Made again each time it went: another bench is at it.
     qCWarning(lcShare, "The claim %s keeps coming back", path.constData());
@@ -206,6 +219,24 @@ void SampleClaim::removeFound(const Found& found) const
             || errno == ENOENT)
             return;
     fail("Cannot remove what stands in the way of the claim", path.toStdString(), errno);
+}
+
+void SampleClaim::removeDebris(qint64 serverNow) const
+{
+    // Temporaries of this sample's files; a fresh one may be a converter's at work.
+    const QFileInfo claim(m_path);
+    const QString pattern = QStringLiteral(".*_") + m_sample + QStringLiteral("_*")
+        + QString::fromLatin1(TemporarySuffix.data(), qsizetype(TemporarySuffix.size()));
+    for (const QString& name :
+        claim.dir().entryList({ pattern }, QDir::Files | QDir::Hidden | QDir::System)) {
+        const QByteArray part = QFile::encodeName(claim.dir().filePath(name));
+        struct stat info { };
+        if (::lstat(part.constData(), &info) != 0 || !S_ISREG(info.st_mode)
+            || serverNow - info.st_mtime <= StaleAfterSeconds)
+            continue;
+        if (removeTemporary(part.constData()))
+            qCInfo(lcShare, "Removed %s, left by a bench that stopped writing it", part.constData());
+    }
 }
 
 qint64 SampleClaim::serverNow() const

@@ -40,7 +40,9 @@ private:
 // It holds the bench's name, its process and its run (benchRun()). Its age
 // is read against the server's own clock, never this bench's: one older
 // than StaleAfterSeconds, or as far in the future, is taken over, and so is
-// one whose process is known gone (only this run can know). Anything at its
+// one whose process is known gone (only this run can know), and the
+// sample's temporaries its bench left, by age. One left empty by a create
+// the server failed is no bench's. Anything at its
 // name that is not a small regular file is not a claim: it is removed where
 // that is safe. Runs on the share worker.
 class SampleClaim {
@@ -58,6 +60,7 @@ private:
     struct Found;
     Found inspect() const;
     void removeFound(const Found& found) const;
+    void removeDebris(qint64 serverNow) const;
     qint64 serverNow() const;
 
     QString m_path;

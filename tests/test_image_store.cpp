@@ -331,6 +331,26 @@ private slots:
         take();
         QVERIFY(!QFileInfo::exists(claim));
 
+        // Left empty by a create the server failed: no bench's.
+        writeClaim("", 0);
+        take();
+        QVERIFY(!QFileInfo::exists(claim));
+
+        // A crashed bench's claim goes with its temporaries of the sample;
+        // a fresh one may be a converter's at work.
+        const QString debris = share.sampleFile(".CLR_00065100_01.bmp.benchB-0123456789ab.part");
+        const QString fresh = share.sampleFile(".BTM_00065100_01.jpg.benchB-0123456789ab.part");
+        for (const QString& part : { debris, fresh }) {
+            QFile file(part);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(part == debris ? -300 : 0),
+                QFileDevice::FileModificationTime));
+        }
+        writeClaim("benchB 1 0123456789ab", -300);
+        take();
+        QVERIFY(!QFileInfo::exists(debris));
+        QVERIFY(QFileInfo::exists(fresh));
+
         QProcess gone;
         gone.start("true");
         QVERIFY(gone.waitForStarted());
