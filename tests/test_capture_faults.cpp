@@ -35,6 +35,17 @@ class TestCaptureFaults : public QObject {
         f->child<QPushButton>("cmd_capture")->click();
         QVERIFY(f->settled());
     }
+    // The bottom camera is pulled out as the next capture begins, once `pull` is set.
+    void pullBottomAsACaptureBegins(bool& pull)
+    {
+        auto watch = std::make_unique<StillWatch>(f->camera, StillWatch::Hook {});
+        watch->beginning = [&pull] {
+            if (std::exchange(pull, false))
+                camera_socket::unplug(0);
+        };
+        f->dispatch = watch.get();
+        f->layer = std::move(watch);
+    }
     void verifyWaitingAfterFailure(qint64 capturesBefore)
     {
         QCOMPARE(f->window->capturedCount(), capturesBefore);
@@ -310,13 +321,7 @@ private slots:
         // begins: the colour still is taken, the bottom one cannot be. (Pulled
         // out later, its still is the frame it sent since the capture began.)
         bool pullAtNextCapture = false;
-        auto watch = std::make_unique<StillWatch>(f->camera, StillWatch::Hook {});
-        watch->beginning = [&] {
-            if (std::exchange(pullAtNextCapture, false))
-                camera_socket::unplug(0);
-        };
-        f->dispatch = watch.get();
-        f->layer = std::move(watch);
+        pullBottomAsACaptureBegins(pullAtNextCapture);
         f->open();
         arm("00061000");
         capture();
@@ -433,13 +438,7 @@ private slots:
         using namespace std::chrono_literals;
         f = std::make_unique<WindowFixture>(1500ms);
         bool pullAtNextCapture = false;
-        auto watch = std::make_unique<StillWatch>(f->camera, StillWatch::Hook {});
-        watch->beginning = [&] {
-            if (std::exchange(pullAtNextCapture, false))
-                camera_socket::unplug(0);
-        };
-        f->dispatch = watch.get();
-        f->layer = std::move(watch);
+        pullBottomAsACaptureBegins(pullAtNextCapture);
         // The start-up dialog, out of the way first.
         f->scans.add(WindowFixture::press("cmd_Cancel"));
         f->open();
