@@ -35,6 +35,19 @@ class TestCaptureFaults : public QObject {
         f->child<QPushButton>("cmd_capture")->click();
         QVERIFY(f->settled());
     }
+    // A script in the place of the converter on the share, the real one kept beside it as ".real".
+    void useConverterScript(const QByteArray& body)
+    {
+        const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
+        if (!QFileInfo::exists(converter + ".real") && !QFile::rename(converter, converter + ".real"))
+            qFatal("cannot move the converter aside");
+        QFile script(converter);
+        if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || script.write("#!/bin/sh\n" + body) < 0)
+            qFatal("cannot write the converter's script");
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+    }
     // The bottom camera is pulled out as the next capture begins, once `pull` is set.
     void pullBottomAsACaptureBegins(bool& pull)
     {
@@ -187,14 +200,8 @@ private slots:
     void conversionThatHangs_isStoppedAtItsLimit_triedAgain_andMarked()
     {
         using namespace std::chrono_literals;
-        const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
-        QVERIFY(QFile::rename(converter, converter + ".real"));
-        QFile script(converter);
-        QVERIFY(script.open(QIODevice::WriteOnly));
         // The shell waits on a child of its own, which goes with it.
-        script.write("#!/bin/sh\nsleep 600.00063500\n");
-        script.close();
-        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        useConverterScript("sleep 600.00063500\n");
         f->conversionRetryDelays = { 50ms };
         f->store.setConversionLimitFloor(400ms);
         f->open();
@@ -213,15 +220,9 @@ private slots:
     void closeWhileConverting_waitsForTheConversions_andNamesWhatIsLeft()
     {
         using namespace std::chrono_literals;
-        const QString converter = f->share.samplesFolder() + "/imgconv32/imgcon32.exe";
-        const QByteArray real = QFile::encodeName(converter + ".real");
-        QVERIFY(QFile::rename(converter, converter + ".real"));
-        QFile script(converter);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\ncase \"$1\" in *00063601*) sleep 600.00063601;; esac\nsleep 0.5\nexec \""
-            + real + "\" \"$@\"\n");
-        script.close();
-        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        const QString real = f->share.samplesFolder() + "/imgconv32/imgcon32.exe.real";
+        useConverterScript("case \"$1\" in *00063601*) sleep 600.00063601;; esac\nsleep 0.5\nexec \""
+            + QFile::encodeName(real) + "\" \"$@\"\n");
         f->conversionRetryDelays = { 50ms };
         f->store.setConversionLimitFloor(1500ms);
         f->open();
@@ -480,11 +481,7 @@ private slots:
         failedTake("00064006", [&] { QVERIFY(QFile::rename(converter, converter + ".real")); });
 
         // A converter that fails: told on the recorded sample's pictures and line.
-        QFile script(converter);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nexit 3\n");
-        script.close();
-        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        useConverterScript("exit 3\n");
         arm("00064007");
         capture();
         for (const char* box : { "img_color", "img_bttm" })
