@@ -155,6 +155,13 @@ class TestBenchTwoBenches : public QObject, public BenchFixture {
 private slots:
     void initTestCase()
     {
+        // On the fault-injecting share, when run under it: its server's clock as asked.
+        if (qEnvironmentVariableIsSet("IMAGEMAKER_FAULTY_MOUNT")) {
+            qputenv("IMAGEMAKER_MOUNT_POINT", qgetenv("IMAGEMAKER_FAULTY_MOUNT"));
+            QFile rules(qEnvironmentVariable("IMAGEMAKER_FAULTY_RULES"));
+            QVERIFY(rules.open(QIODevice::WriteOnly));
+            rules.write("clock " + qgetenv("IMAGEMAKER_SERVER_CLOCK") + "\n");
+        }
         QProcess hosts;
         hosts.start("unshare", { "--uts", "true" });
         if (!hosts.waitForFinished(10000) || hosts.exitCode() != 0)
