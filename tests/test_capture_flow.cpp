@@ -187,10 +187,11 @@ private slots:
         QCOMPARE(flow->state(), CaptureFlow::State::Settling);
         QTRY_COMPARE(flow->state(), CaptureFlow::State::Closed);
         QCOMPARE(flow->session().capturedSamples(), QStringList { "00000099" });
-        // The close then waits for the take's conversions, and says so.
-        QCOMPARE(screen.log.mid(0, 4),
-            (QStringList { "history 00000099", "status Images have been captured", "show 00000099",
-                "status Finishing 2 conversions\u2026" }));
+        // The close then waits for the take's conversions (one may have
+        // ended by then), and says so.
+        QCOMPARE(screen.log.mid(0, 3),
+            (QStringList { "history 00000099", "status Images have been captured", "show 00000099" }));
+        QVERIFY2(screen.log.value(3).startsWith("status Finishing "), qPrintable(screen.log.join('|')));
         QCOMPARE(screen.log.last(), QString("closed"));
         QCOMPARE(conversions->converting(), 0);
     }

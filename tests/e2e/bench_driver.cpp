@@ -252,6 +252,8 @@ Program::Program(QStringList wrapper)
     m_process.setStandardOutputFile(m_outputFile);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // What the scan collector took each key for: shown when a test fails.
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("imagemaker.scan.debug=true"));
     m_process.setProcessEnvironment(env);
     wrapper << QStringLiteral(IMAGEMAKER_E2E_PROGRAM);
     const QString program = wrapper.takeFirst();
