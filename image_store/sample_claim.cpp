@@ -37,6 +37,18 @@ QByteArray ownerText()
     throw StoreError(std::string(what) + ' ' + path + ": " + std::strerror(error));
 }
 
+// A bench's name as a claim gives it, fit to be shown: another bench's
+// file may hold anything.
+QString shownName(const QByteArray& bench)
+{
+    QString name;
+    for (const char c : bench.left(32))
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'
+            || c == '_')
+            name += QLatin1Char(c);
+    return name.isEmpty() ? QStringLiteral("unknown") : name;
+}
+
 const char* kindOf(mode_t mode)
 {
     if (S_ISDIR(mode))
@@ -143,13 +155,13 @@ void SampleClaim::take()
         }
         const qint64 age = serverNow() - found.modified;
         // Only this run of this machine can tell that a process of its is gone.
-        const bool ownerGone = found.run == QByteArray::fromStdString(benchRun())
+        const bool ownerGone = found.run == QByteArray::fromStdString(benchRun()) && found.pid > 0
             && (found.pid == ::getpid() || (::kill(found.pid, 0) != 0 && errno == ESRCH));
         if (!ownerGone && !leftEmpty && std::abs(age) <= StaleAfterSeconds) {
             qCWarning(lcShare,
                 "Sample %s is being taken by %s (claimed %lld s ago by the server's clock: %s)",
                 qPrintable(m_sample), found.bench.constData(), static_cast<long long>(age), path.constData());
-            throw SampleBeingTaken(m_sample, QString::fromUtf8(found.bench),
+            throw SampleBeingTaken(m_sample, shownName(found.bench),
                 QDateTime::currentDateTime().addSecs(-std::max<qint64>(age, 0)));
         }
         qCInfo(lcShare, "Taking over the claim %s left by %s (%lld s old by the server's clock%s)",
