@@ -135,6 +135,9 @@ void SampleClaim::take()
             struct stat info { };
             if (::lstat(path.constData(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
                 removeTemporary(path.constData());
+            // A passing fault of the server: asking again is safe.
+            if ((error == EIO || error == ESTALE || error == EAGAIN || error == EINTR) && attempt < 2)
+                continue;
             fail("Cannot claim", path.toStdString(), error);
         }
         Found found = inspect();

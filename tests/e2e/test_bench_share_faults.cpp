@@ -184,6 +184,15 @@ private slots:
         QVERIFY(!injected().isEmpty());
     }
 
+    // The claim's create failed once by the server: asked again, not told.
+    void claimFailedOnce_isAskedAgain_andTheTakeGoesOn()
+    {
+        rules("create \\.70003150\\.claim EIO 1\n");
+        QVERIFY(capture("70003150"));
+        QCOMPARE(injected().size(), 1);
+        QVERIFY(lost({ "70003150" }).isEmpty());
+    }
+
     // A file server whose clock is five minutes behind the bench: a claim it
     // stamped a moment ago is another bench's live claim, not an old one.
     void serverClockBehind_aFreshClaimOfAnotherBench_holdsTheSample()
