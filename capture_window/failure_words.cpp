@@ -14,7 +14,7 @@ QString whatFailed(const std::exception& error)
     if (dynamic_cast<const camera::CameraError*>(&error))
         return QStringLiteral("no camera picture");
     if (dynamic_cast<const image_store::SampleBeingTaken*>(&error))
-        return QStringLiteral("another bench is taking it");
+        return QStringLiteral("another bench has it");
     if (dynamic_cast<const image_store::SampleTakenElsewhere*>(&error))
         return QStringLiteral("another bench took it");
     if (dynamic_cast<const image_store::ShareUnreachable*>(&error))

@@ -248,6 +248,7 @@ private slots:
             captureFailureText(image_store::StoreError("x")),
             captureFailureText(image_store::LaunchError("x")), captureFailureText(std::runtime_error("x")),
             captureFailureText(image_store::SampleTakenElsewhere("00012345")),
+            captureFailureText(image_store::SampleBeingTaken("00012345", "bench-two", {})),
             conversionFailureText("Color", "00012345") + " \u00b7 99 without JPEG",
             conversionFailureText("Bottom", "00012345"), "Images have been captured \u00b7 99 without JPEG" };
         for (const QString& text : texts)
