@@ -285,12 +285,28 @@ void CaptureFlow::armNumber()
     m_captureEnabled = true;
     enter(State::LookingUpPictures);
     m_store.lookUpPictures(text, later([this, text](const QDateTime& newest, std::exception_ptr error) {
-        // A share that does not answer is told by the take, if it comes to one.
-        if (error)
-            qCWarning(lcWindow, "Pictures of %s not looked up: %s", qPrintable(text),
-                qPrintable(image_store::whatOf(error)));
-        guarded([this, text, newest] { askTakeNow(text, newest); });
+        guarded([this, text, newest, error] {
+            if (error && m_keptScan.isEmpty())
+                lookUpFailed(text, error);
+            else
+                askTakeNow(text, newest);
+        });
     }));
+}
+
+void CaptureFlow::lookUpFailed(const QString& sample, std::exception_ptr error)
+{
+    // Not knowing what the share holds, no take is offered: its Yes could
+    // replace pictures unasked once the server answers again.
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        qCWarning(lcWindow, "Pictures of %s not looked up: %s", qPrintable(sample), failure.what());
+        m_session.shareFailed(captureFailureText(failure), QString::fromUtf8(failure.what()));
+    }
+    m_screen.showStatus(m_session.failureStatus(), m_session.failureDetail());
+    emit failed(failureMessage(error));
+    backToIdle();
 }
 
 QString CaptureFlow::replacing(const QString& question, const QString& sample, const QDateTime& newest) const

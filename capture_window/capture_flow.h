@@ -63,6 +63,7 @@ public:
 //   ScanDialogOpen        Exit                                Closed
 //   Idle                  a scan, Redo                        LookingUpPictures
 //   LookingUpPictures     the sample's pictures found or not  AskingTakeNow
+//   LookingUpPictures     the share did not answer            Idle
 //   AskingTakeNow         Yes                                 StillOfLiveCamera
 //   AskingTakeNow         No                                  Idle
 //   AskingTakeNow         a scan                              LookingUpPictures
@@ -195,6 +196,7 @@ private:
     // The question, with a line under it when a take would replace the
     // sample's pictures.
     QString replacing(const QString& question, const QString& sample, const QDateTime& newest) const;
+    void lookUpFailed(const QString& sample, std::exception_ptr error);
     void askTakeNow(const QString& sample, const QDateTime& newest);
     void askAutoIncrement(const QString& next, const QDateTime& newest);
     // After a take: the number scanned meanwhile, or the one the dialog holds.

@@ -214,6 +214,40 @@ private slots:
         QCOMPARE(flow->session().currentSample(), QString("00000200"));
         QVERIFY(screen.log.contains("status Capture failed: no camera picture. Scan again."));
     }
+
+    // A share that does not answer the look-up: no take is offered, since its
+    // Yes could replace pictures nobody was told of; the cause is told once.
+    void lookUpNotAnswered_offersNoTake_andTellsTheServer()
+    {
+        using namespace std::chrono_literals;
+        flow.reset();
+        worker = std::make_unique<image_store::ShareWorker>(300ms);
+        store = std::make_unique<image_store::ImageStore>(share->map(), *launcher, *worker);
+        conversions = std::make_unique<ConversionWatch>(*store);
+        flow = std::make_unique<CaptureFlow>(
+            *camera, *store, *conversions, screen, [] { return QDateTime(); });
+        QStringList boxes;
+        connect(flow.get(), &CaptureFlow::failed, this, [&](const QString& text) { boxes << text; });
+        startArmed("00000300");
+        auto released = std::make_shared<std::atomic<bool>>(false);
+        worker->queue([released](const image_store::CancelToken&) {
+            while (!*released)
+                std::this_thread::sleep_for(5ms);
+        });
+        const auto release = qScopeGuard([released] { *released = true; });
+        screen.number = "00000300";
+        flow->acceptSampleNumber();
+        QTRY_COMPARE(flow->state(), CaptureFlow::State::Idle);
+        *released = true;
+        QVERIFY(screen.log.filter("ask ").isEmpty());
+        QVERIFY(screen.log.contains("status Capture failed: server not answering. Scan again."));
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes[0].startsWith("The file server does not answer."));
+        QTRY_VERIFY(!worker->stuck());
+        screen.answers = { false };
+        flow->acceptSampleNumber();
+        QTRY_COMPARE(screen.log.filter("ask "), QStringList { "ask Take picture now?" });
+    }
 };
 
 QTEST_MAIN(TestCaptureFlow)

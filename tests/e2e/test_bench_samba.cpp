@@ -66,7 +66,6 @@ class TestBenchSamba : public QObject, public BenchFixture {
         const QPoint window = desk.origin(MainTitle);
         // The top of a 16:9 picture in the 321x241 view at (16, 56).
         const QRect caption(window.x() + 16, window.y() + 86, 200, 40);
-        desk.answer(TakeTitle, true);
         QElapsedTimer since;
         since.start();
         QImage last = desk.grab(caption);
@@ -78,9 +77,19 @@ class TestBenchSamba : public QObject, public BenchFixture {
                                        : program->output().contains(QStringLiteral("Capture of ") + sample
                                            + QStringLiteral(" failed"));
         };
+        // A server that does not answer the look-up of the sample's pictures
+        // is told before any take is offered.
+        bool asked = false;
         while (!told()) {
             if (since.elapsed() > 30000)
                 throw DriverError(QStringLiteral("no failure shown 30 s after a capture on a dead server"));
+            if (!asked && !desk.windows(TakeTitle).isEmpty()) {
+                desk.answer(TakeTitle, true);
+                asked = true;
+                // The question may have covered the view.
+                last = desk.grab(caption);
+                moved = since.elapsed();
+            }
             const QImage now = desk.grab(caption);
             const qint64 at = since.elapsed();
             failed.longestStillMs = std::max(failed.longestStillMs, at - moved);
