@@ -7,6 +7,7 @@
 #include "camera/gst_camera.h"
 #include "capture_window/artwork.h"
 #include "capture_window/capture_window.h"
+#include "capture_window/picture_checks.h"
 #include "capture_window/prompts.h"
 #include "image_store/image_store.h"
 #include "scan_dialog/scan_collector.h"
@@ -53,7 +54,14 @@ int runImageMaker(int argc, char** argv)
     ScanCollector scans;
     MessageBoxPrompts prompts(scans);
 
-    Form_ImageMaker window(CaptureWindowServices { camera, store, prompts, scans });
+    PictureChecks checks(
+        QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/imagemaker-still-check"),
+        CheckSettings::read(
+            camera::findSettingsFile(camera::systemSettingsFolders(), camera::ControlSettingsKey)));
+
+    CaptureWindowServices services { camera, store, prompts, scans };
+    services.checks = &checks;
+    Form_ImageMaker window(std::move(services));
     window.show();
     // Said once, over the window, before the scan dialog opens.
     if (const QString problem = camera.settingsProblem(); !problem.isEmpty())

@@ -2,6 +2,8 @@
 
 #include "camera/frame_geometry.h"
 
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace camera {
@@ -52,6 +54,24 @@ void LiveView::setStretched(bool stretched)
 {
     m_stretched = stretched;
     update();
+}
+
+void LiveView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    emit activated();
+}
+
+void LiveView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Space || event->modifiers() != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    emit activated();
 }
 
 void LiveView::paintEvent(QPaintEvent*)

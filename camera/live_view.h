@@ -29,8 +29,14 @@ public:
     void setMirrored(bool mirrored);
     void setStretched(bool stretched);
 
+signals:
+    // A click on it, or Space while it has the focus.
+    void activated();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QImage m_frame;

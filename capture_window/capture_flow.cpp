@@ -1,5 +1,7 @@
 #include "capture_window/capture_flow.h"
 
+#include "capture_window/picture_checks.h"
+
 #include "capture_window/conversion_watch.h"
 #include "capture_window/failure_words.h"
 #include "capture_window/window_log.h"
@@ -517,6 +519,12 @@ void CaptureFlow::takeEnded()
         } else {
             m_screen.addHistoryLine(m_session.recordCapture(take.sample, m_clock(), QLocale()));
             m_screen.showStatus(QStringLiteral("Images have been captured"));
+            if (m_checks)
+                m_checks->check(take.sample.trimmed(),
+                    m_store.localPath(
+                        m_store.imagePath(image_store::ColorPrefix, take.sample, image_store::BmpExtension)),
+                    m_store.localPath(m_store.imagePath(
+                        image_store::BottomPrefix, take.sample, image_store::BmpExtension)));
             const QString next = CaptureSession::nextSampleNumber(take.sample);
             m_screen.showSampleImages(take.sample);
             if (m_closeAsked) {
@@ -525,9 +533,11 @@ void CaptureFlow::takeEnded()
             }
             if (m_keptScan.isEmpty()) {
                 enter(State::LookingUpPictures);
-                m_store.lookUpPictures(next, later([this, next](const QDateTime& newest, std::exception_ptr) {
-                    guarded([this, next, newest] { askAutoIncrement(next, newest); });
-                }));
+                m_store.lookUpPictures(next,
+                    later([this, taken = take.sample.trimmed(), next](
+                              const QDateTime& newest, std::exception_ptr) {
+                        guarded([this, taken, next, newest] { askAutoIncrement(taken, next, newest); });
+                    }));
                 return;
             }
         }
@@ -535,7 +545,7 @@ void CaptureFlow::takeEnded()
     });
 }
 
-void CaptureFlow::askAutoIncrement(const QString& next, const QDateTime& newest)
+void CaptureFlow::askAutoIncrement(const QString& taken, const QString& next, const QDateTime& newest)
 {
     // A scan that ended meanwhile answers it No.
     if (!m_keptScan.isEmpty()) {
@@ -543,10 +553,13 @@ void CaptureFlow::askAutoIncrement(const QString& next, const QDateTime& newest)
         return;
     }
     enter(State::AskingAutoIncrement);
-    const Answer increment = m_screen.ask(
-        replacing(
-            QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')'), next, newest),
-        QStringLiteral("Auto Increment"), newest.isValid());
+    QString question = QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')');
+    // What the pictures just taken showed, where known by now.
+    if (m_checks)
+        for (const PictureChecks::Finding& finding : m_checks->findings(taken))
+            question += QLatin1Char('\n') + finding.said;
+    const Answer increment
+        = m_screen.ask(replacing(question, next, newest), QStringLiteral("Auto Increment"), newest.isValid());
     enter(State::Idle);
     if (increment.yes)
         m_screen.setNumberText(next);

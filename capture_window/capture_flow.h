@@ -22,6 +22,8 @@ class ImageStore;
 
 // The window's side of the flow: what it shows and asks. The modal boxes
 // and the scan dialog return once answered; nothing else waits.
+class PictureChecks;
+
 class FlowScreen {
 public:
     virtual ~FlowScreen() = default;
@@ -123,6 +125,9 @@ public:
     CaptureFlow(camera::CameraDispatch& camera, image_store::ImageStore& store, ConversionWatch& conversions,
         FlowScreen& screen, std::function<QDateTime()> clock);
 
+    // What the take's pictures say of its sample, when a bench checks them.
+    void setPictureChecks(PictureChecks* checks) { m_checks = checks; }
+
     State state() const { return m_state; }
     // A request to a camera or the share is under way.
     bool busy() const;
@@ -198,7 +203,7 @@ private:
     QString replacing(const QString& question, const QString& sample, const QDateTime& newest) const;
     void lookUpFailed(const QString& sample, std::exception_ptr error);
     void askTakeNow(const QString& sample, const QDateTime& newest);
-    void askAutoIncrement(const QString& next, const QDateTime& newest);
+    void askAutoIncrement(const QString& taken, const QString& next, const QDateTime& newest);
     // After a take: the number scanned meanwhile, or the one the dialog holds.
     void armNext();
     // Takes the armed sample, and the chain of samples that follows.
@@ -227,6 +232,7 @@ private:
     image_store::ImageStore& m_store;
     ConversionWatch& m_conversions;
     FlowScreen& m_screen;
+    PictureChecks* m_checks = nullptr;
     std::function<QDateTime()> m_clock;
 
     State m_state = State::StartingCameras;

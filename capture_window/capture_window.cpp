@@ -31,6 +31,10 @@ Form_ImageMaker::Form_ImageMaker(CaptureWindowServices services, QWidget* parent
         = std::make_unique<ResultsView>(ResultsView::Widgets { ui->lbl_Pictures, ui->img_bttm, ui->img_color,
                                             ui->cmd_Redo, ui->cmd_Delete, ui->lst_Captured, ui->lbl_Status },
             m_store, m_conversions, m_flow.session());
+    if (services.checks) {
+        m_flow.setPictureChecks(services.checks);
+        connect(services.checks, &PictureChecks::checked, m_results.get(), &ResultsView::checked);
+    }
     setUpLayout();
     setUpArtwork();
     setUpAccessibleNames();
@@ -104,6 +108,9 @@ void Form_ImageMaker::connectHandlers()
 {
     m_scans.startTaking(*this);
     ui->lst_Captured->installEventFilter(this);
+    ui->img_color->installEventFilter(this);
+    ui->img_bttm->installEventFilter(this);
+    connect(ui->LiveCam1, &camera::LiveView::activated, this, &Form_ImageMaker::lookCloserAtLive);
 
     connect(m_results.get(), &ResultsView::pictureShown, this, &Form_ImageMaker::pictureShown);
     connect(&m_flow, &CaptureFlow::failed, this, &Form_ImageMaker::report);
@@ -122,8 +129,47 @@ void Form_ImageMaker::connectHandlers()
     });
 }
 
+void Form_ImageMaker::lookCloserAtLive()
+{
+    if (m_flow.state() != CaptureFlow::State::Idle || m_closerLook)
+        return;
+    openCloserLook();
+    m_camera.attachView(m_closerLook->view());
+    // Its frames go to the closer look meanwhile.
+    ui->LiveCam1->setFrozen(true);
+    connect(m_closerLook, &CloserLook::closed, this, [this] { m_camera.attachView(ui->LiveCam1); });
+}
+
+void Form_ImageMaker::lookCloserAtPicture(const QString& viewPrefix)
+{
+    const QString sample = m_results->shownSample();
+    if (sample.isEmpty() || m_flow.state() != CaptureFlow::State::Idle || m_closerLook)
+        return;
+    m_store.loadImage(m_store.imagePath(viewPrefix, sample, image_store::JpgExtension), QSize(),
+        [this, guard = QPointer<Form_ImageMaker>(this), sample](
+            const QImage& picture, const QString& failure) {
+            if (!guard || picture.isNull() || m_closerLook || m_results->shownSample() != sample
+                || m_flow.state() != CaptureFlow::State::Idle) {
+                if (!failure.isEmpty())
+                    qCWarning(lcWindow, "Picture of %s not shown at full size: %s", qPrintable(sample),
+                        qPrintable(failure));
+                return;
+            }
+            openCloserLook();
+            m_closerLook->showPicture(picture);
+        });
+}
+
+void Form_ImageMaker::openCloserLook()
+{
+    m_closerLook = new CloserLook(this);
+    m_closerLook->show();
+    m_closerLook->activateWindow();
+}
+
 Form_ImageMaker::~Form_ImageMaker()
 {
+    delete m_closerLook;
     m_scans.stopTaking(*this);
     m_camera.attachView(nullptr);
 }
@@ -255,6 +301,10 @@ void Form_ImageMaker::stateChanged()
     ui->cmd_Delete->setEnabled(!busy);
     // Closing waits for a take, and acts at once otherwise.
     ui->cmd_Close->setEnabled(!m_flow.taking());
+    // A step under way switches and captures the cameras: the live view is
+    // the window's again.
+    if (m_flow.state() != CaptureFlow::State::Idle && m_closerLook)
+        m_closerLook->close();
     if (!busy && m_focusBeforeBusy) {
         if (m_focusBeforeBusy->isEnabled() && m_focusBeforeBusy->isVisible() && isActiveWindow())
             m_focusBeforeBusy->setFocus(Qt::OtherFocusReason);
@@ -288,6 +338,12 @@ void Form_ImageMaker::showEvent(QShowEvent* event)
 bool Form_ImageMaker::eventFilter(QObject* watched, QEvent* event)
 {
     // Enter on a history entry shows it, as a double-click does.
+    // A double-click on a picture of the panel shows that JPEG at its size.
+    if ((watched == ui->img_color || watched == ui->img_bttm)
+        && event->type() == QEvent::MouseButtonDblClick) {
+        lookCloserAtPicture(watched == ui->img_color ? image_store::ColorPrefix : image_store::BottomPrefix);
+        return true;
+    }
     if (watched == ui->lst_Captured && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {

@@ -3,6 +3,7 @@
 #include "camera/camera_control.h"
 #include "capture_window/capture_flow.h"
 #include "capture_window/capture_session.h"
+#include "capture_window/closer_look.h"
 #include "capture_window/conversion_watch.h"
 #include "capture_window/prompts.h"
 #include "capture_window/results_view.h"
@@ -38,6 +39,8 @@ struct CaptureWindowServices {
     ScanDialogAccess::ShowModal showScanDialog = {};
     // After a conversion the share failed, it is tried again after each of these.
     std::vector<std::chrono::milliseconds> conversionRetryDelays = ConversionWatch::defaultRetryDelays();
+    // What checks the take's pictures; none when null.
+    PictureChecks* checks = nullptr;
 };
 
 // The main window: it builds the widgets, forwards the operator's actions
@@ -72,6 +75,10 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The live camera, or the shown sample's JPEG of a view, at full size.
+    void lookCloserAtLive();
+    void lookCloserAtPicture(const QString& viewPrefix);
+    void openCloserLook();
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -123,4 +130,5 @@ private:
     std::unique_ptr<ResultsView> m_results;
     // The control that had the focus before a step disabled it.
     QPointer<QWidget> m_focusBeforeBusy;
+    QPointer<CloserLook> m_closerLook;
 };

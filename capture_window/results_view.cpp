@@ -64,6 +64,9 @@ void ResultsView::deleting()
 
 void ResultsView::addHistoryLine(const QString& line)
 {
+    // A new take of a sample is checked anew.
+    if (!m_session.capturedSamples().isEmpty())
+        m_checkNotes.remove(m_session.capturedSamples().last().trimmed());
     m_widgets.history->addItem(line);
     // The newest capture stays in sight, however long the run.
     m_widgets.history->scrollToBottom();
@@ -160,6 +163,7 @@ void ResultsView::markHistory(const QString& sample)
         if (picture.state == ConversionWatch::State::Failed)
             reasons << conversionFailureText(view->name, sample) + QStringLiteral(": ") + picture.failure;
     }
+    reasons << m_checkNotes.value(sample);
     // The latest take of the sample carries the mark; earlier ones never do.
     bool latest = true;
     const QStringList& samples = m_session.capturedSamples();
@@ -176,6 +180,19 @@ void ResultsView::markHistory(const QString& sample)
         item->setData(Qt::AccessibleDescriptionRole, why);
         latest = false;
     }
+}
+
+void ResultsView::checked(const QString& sample, const QList<PictureChecks::Finding>& findings)
+{
+    QStringList said;
+    for (const PictureChecks::Finding& finding : findings)
+        said << finding.said;
+    m_checkNotes.insert(sample, said);
+    markHistory(sample);
+    if (findings.isEmpty())
+        return;
+    // Told whatever is armed by now: the sample may still be under the camera.
+    showStatus(findings.first().status, said.join(QLatin1Char('\n')));
 }
 
 void ResultsView::showStatus(const QString& text, const QString& detail)

@@ -2,6 +2,7 @@
 
 #include "capture_window/capture_session.h"
 #include "capture_window/conversion_watch.h"
+#include "capture_window/picture_checks.h"
 
 #include <QImage>
 #include <QObject>
@@ -39,10 +40,15 @@ public:
     static inline const QString ConversionFailedText = QStringLiteral("Conversion failed");
 
     void ShowSampleImages(const QString& sample);
+    // The sample whose pictures the panel shows; empty when none.
+    const QString& shownSample() const { return m_shownSample; }
     void hideReviewButtons();
     // The JPEGs of the shown sample are being deleted: no "Converting…".
     void deleting();
     void addHistoryLine(const QString& line);
+    // What the checks of a take's pictures found: on its history line and
+    // the status line.
+    void checked(const QString& sample, const QList<PictureChecks::Finding>& findings);
     // `text` for the operator, `detail` in its tooltip and for a screen reader.
     void showStatus(const QString& text, const QString& detail = {});
 
@@ -75,4 +81,6 @@ private:
     // The status line as last said, before the count of samples without JPEGs.
     QString m_statusText;
     QString m_statusDetail;
+    // By sample, for its latest take: what its pictures' checks found.
+    QHash<QString, QStringList> m_checkNotes;
 };

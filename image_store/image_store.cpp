@@ -186,6 +186,11 @@ void ImageStore::checkShare(ShareWorker::Done done) const
         std::move(done));
 }
 
+QString ImageStore::localPath(const QString& sharePath) const
+{
+    return m_share.toLocal(sharePath);
+}
+
 void ImageStore::lookUpPictures(const QString& sample, Found found) const
 {
     QStringList paths;

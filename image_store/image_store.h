@@ -37,6 +37,8 @@ public:
     // view is "Color" or "Bottom".
     QString buttonFacePath(const QString& view) const;
     QString converterProgram() const;
+    // Where a share path is on this machine.
+    QString localPath(const QString& sharePath) const;
     QString converterCommand(const QString& viewPrefix, const QString& sample) const;
 
     // Starts the converter without waiting for it; `finished` runs on the

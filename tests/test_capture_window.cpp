@@ -237,12 +237,51 @@ private slots:
     }
 
     // Read whole at the window's size, in its font: nothing cut.
+    // The live picture in a window of its own, and a panel picture at its
+    // JPEG's size; Escape or a click ends it, and a step of the flow takes
+    // the live view back.
+    void closerLook_showsFullSize_andGivesTheViewBack()
+    {
+        f->open();
+        auto* live = f->child<camera::LiveView>("LiveCam1");
+        QTRY_VERIFY(live->framesShown() > 0);
+        const auto lookAt = [&] { return f->window->findChild<CloserLook*>(); };
+        live->setFocus();
+        QTest::keyClick(live, Qt::Key_Space);
+        QVERIFY(lookAt() && lookAt()->isVisible());
+        const quint64 shown = live->framesShown();
+        const quint64 looked = lookAt()->view()->framesShown();
+        QTRY_VERIFY(lookAt()->view()->framesShown() > looked + 3);
+        QVERIFY(live->framesShown() <= shown + 1);
+        QVERIFY(!live->showsDisconnected());
+        QTest::keyClick(lookAt()->view(), Qt::Key_Escape);
+        QTRY_VERIFY(!lookAt());
+        QTRY_VERIFY(live->framesShown() > shown + 3);
+
+        QTest::mouseClick(live, Qt::LeftButton);
+        QVERIFY(lookAt());
+        f->child<QPushButton>("cmd_View")->click();
+        QTRY_VERIFY(!lookAt());
+        QVERIFY(f->settled());
+
+        QImage yellow(400, 300, QImage::Format_RGB32);
+        yellow.fill(Qt::yellow);
+        yellow.save(f->sampleFile("CLR_00000007_01.jpg"));
+        f->window->ShowSampleImages("00000007");
+        QTRY_VERIFY(!f->picture("img_color").isNull());
+        QTest::mouseDClick(f->child("img_color"), Qt::LeftButton);
+        QTRY_VERIFY(lookAt());
+        QCOMPARE(lookAt()->view()->frame().size(), QSize(400, 300));
+        QTest::mouseClick(lookAt()->view(), Qt::LeftButton);
+        QTRY_VERIFY(!lookAt());
+    }
+
     void operatorTexts_fitTheirLabels()
     {
         f->open();
         auto* status = f->child<QLabel>("lbl_Status");
         const QFontMetrics metrics(status->font());
-        const QStringList texts { captureFailureText(camera::CameraError("x")),
+        QStringList texts { captureFailureText(camera::CameraError("x")),
             captureFailureText(image_store::ShareNotAnswering()),
             captureFailureText(image_store::ShareUnreachable("x")), CaptureFlow::ShareUnreachableStatus,
             captureFailureText(image_store::StoreError("x")),
@@ -250,7 +289,13 @@ private slots:
             captureFailureText(image_store::SampleTakenElsewhere("00012345")),
             captureFailureText(image_store::SampleBeingTaken("00012345", "bench-two", {})),
             conversionFailureText("Color", "00012345") + " \u00b7 99 without JPEG",
-            conversionFailureText("Bottom", "00012345"), "Images have been captured \u00b7 99 without JPEG" };
+            conversionFailureText("Bottom", "00012345"), "Images have been captured \u00b7 99 without JPEG",
+            PictureChecks::otherNumber("Colour", "00099999", "00012345").status,
+            PictureChecks::samePicture("00012344").status };
+        for (const char* view : { "Colour", "Bottom" })
+            for (const StillMeasure& still : { StillMeasure { 0, 0, 1, 0, {}, {} },
+                     StillMeasure { 255, 0, 0, 1, {}, {} }, StillMeasure { 128, 0, 0, 0, {}, {} } })
+                texts << PictureChecks::blank(view, still)->status;
         for (const QString& text : texts)
             QVERIFY2(metrics.horizontalAdvance(text) <= status->contentsRect().width(), qPrintable(text));
 

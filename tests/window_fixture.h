@@ -109,9 +109,7 @@ struct WindowFixture {
     RecordingLauncher launcher { share.map() };
     image_store::ImageStore store { share.map(), launcher, shareWorker };
     // Each camera sits in a socket that a test may pull it out of.
-    camera::GstCamera camera { { camera::CameraSource { camera_socket::in(solidSource("red"), 0) },
-                                   camera::CameraSource { camera_socket::in(solidSource("green"), 1) } },
-        store.stills() };
+    camera::GstCamera camera;
     // What the window calls; a test may put a fault-injecting layer here,
     // kept in `layer` so that it outlives the window.
     camera::CameraDispatch* dispatch = &camera;
@@ -125,8 +123,15 @@ struct WindowFixture {
     std::vector<std::chrono::milliseconds> conversionRetryDelays = ConversionWatch::defaultRetryDelays();
     std::unique_ptr<Form_ImageMaker> window;
 
-    explicit WindowFixture(std::chrono::milliseconds shareBound = image_store::ShareWorker::DefaultBound)
+    // Checks the takes' pictures when set before open().
+    std::unique_ptr<PictureChecks> checks;
+
+    explicit WindowFixture(std::chrono::milliseconds shareBound = image_store::ShareWorker::DefaultBound,
+        const std::string& colourSource = solidSource("green"))
         : shareWorker(shareBound)
+        , camera({ camera::CameraSource { camera_socket::in(solidSource("red"), 0) },
+                     camera::CameraSource { camera_socket::in(colourSource, 1) } },
+              store.stills())
     {
         camera_socket::registerElement();
         camera_socket::plugIn(0);
@@ -145,7 +150,7 @@ struct WindowFixture {
     {
         window = std::make_unique<Form_ImageMaker>(
             CaptureWindowServices { *dispatch, store, *promptsInUse, scanCollector, [this] { return now; },
-                [this](Frm_Wo& dialog) { scans.show(dialog); }, conversionRetryDelays });
+                [this](Frm_Wo& dialog) { scans.show(dialog); }, conversionRetryDelays, checks.get() });
         window->show();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));

@@ -1,0 +1,77 @@
+// Times the checks of a take's still, per still, at 1280x720 and 1920x1080:
+// reading the bitmap, the levels and the thumbnail, the barcode decode
+// alone, and the whole still checker as the window runs it (a process per
+// still), beside a process that does nothing (the floor of a process).
+// usage: check_bench [RUNS]   (run with QT_QPA_PLATFORM=offscreen)
+#include "label_picture.h"
+#include "tools/still_check.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+double medianMs(int runs, const std::function<void()>& work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        work();
+        times.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void runProcess(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        qFatal("%s failed", qPrintable(program));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication application(argc, argv);
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
+    const QString checker = QStringLiteral(IMAGEMAKER_STILL_CHECKER);
+    QTemporaryDir dir;
+    std::printf(
+        "median of %d, ms per still    load  levels+thumb  decode  checker process  (empty process)\n", runs);
+    for (const QSize size : { QSize(1280, 720), QSize(1920, 1080) }) {
+        const QString path = dir.filePath("still.bmp");
+        if (!scenePicture(labelled("00099999"), size).save(path, "BMP"))
+            qFatal("cannot write the still");
+        still_check::Grey grey;
+        const double load = medianMs(runs, [&] { grey = still_check::loadGrey(path.toStdString()); });
+        const double measure = medianMs(runs, [&] {
+            const still_check::Levels levels = still_check::levels(grey);
+            const std::vector<std::uint8_t> thumb = still_check::thumbnail(grey);
+            if (levels.mean < 0 || thumb.empty())
+                qFatal("no measure");
+        });
+        const double decode = medianMs(runs, [&] {
+            if (still_check::barcodes(grey).empty())
+                qFatal("the label was not read");
+        });
+        const double whole = medianMs(runs, [&] {
+            runProcess(checker, { QStringLiteral("--barcodes"), path });
+        });
+        const double empty = medianMs(runs, [&] { runProcess(QStringLiteral("/bin/true"), {}); });
+        std::printf("%4dx%-4d %20.1f %13.1f %7.1f %16.1f %16.1f\n", size.width(), size.height(), load,
+            measure, decode, whole, empty);
+    }
+    return 0;
+}

@@ -1,0 +1,272 @@
+#include "capture_window/picture_checks.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTimer>
+
+#include <array>
+#include <cmath>
+#include <memory>
+
+Q_LOGGING_CATEGORY(lcChecks, "imagemaker.checks", QtInfoMsg)
+
+namespace {
+
+constexpr int ThumbBytes = 64 * 36;
+const char* const ViewNames[] = { "Colour", "Bottom" };
+
+bool flag(const QSettings& settings, const char* key)
+{
+    const QString value = settings.value(QLatin1String(key)).toString().trimmed().toLower();
+    return !(value == QLatin1String("false") || value == QLatin1String("no") || value == QLatin1String("off")
+        || value == QLatin1String("0"));
+}
+
+} // namespace
+
+CheckSettings CheckSettings::read(const QString& settingsFile)
+{
+    CheckSettings checks;
+    // A FIFO or a device is never opened.
+    if (settingsFile.isEmpty() || !QFileInfo(settingsFile).isFile())
+        return checks;
+    const QSettings settings(settingsFile, QSettings::IniFormat);
+    checks.barcode = flag(settings, "checks/barcode");
+    checks.samePicture = flag(settings, "checks/same_picture");
+    checks.blank = flag(settings, "checks/blank");
+    const QString label = settings.value(QStringLiteral("checks/label")).toString().trimmed().toLower();
+    if (label == QLatin1String("bottom") || label == QLatin1String("both")) {
+        checks.labelOnBottom = true;
+        checks.labelOnColour = label == QLatin1String("both");
+    }
+    return checks;
+}
+
+std::optional<StillMeasure> StillMeasure::parse(const QByteArray& output)
+{
+    StillMeasure still;
+    bool levels = false;
+    for (const QByteArray& line : output.split('\n')) {
+        const int space = line.indexOf(' ');
+        const QByteArray key = line.left(space);
+        const QByteArray value = space < 0 ? QByteArray() : line.mid(space + 1);
+        if (key == "levels") {
+            const QList<QByteArray> fields = value.split(' ');
+            if (fields.size() != 4)
+                return std::nullopt;
+            still.mean = fields[0].toDouble();
+            still.spread = fields[1].toDouble();
+            still.darkShare = fields[2].toDouble();
+            still.brightShare = fields[3].toDouble();
+            levels = true;
+        } else if (key == "thumb") {
+            still.thumb = QByteArray::fromHex(value);
+        } else if (key == "barcode") {
+            still.barcodes << QString::fromUtf8(value);
+        }
+    }
+    if (!levels || still.thumb.size() != ThumbBytes)
+        return std::nullopt;
+    return still;
+}
+
+struct PictureChecks::Run {
+    QString sample;
+    std::array<QProcess*, 2> processes {}; // colour, bottom
+    std::array<std::optional<StillMeasure>, 2> stills;
+    std::array<bool, 2> readLabel {};
+    int pending = 0;
+    QElapsedTimer since;
+};
+
+PictureChecks::PictureChecks(QString checker, CheckSettings settings, std::chrono::milliseconds bound)
+    : m_checker(std::move(checker))
+    , m_settings(settings)
+    , m_bound(bound)
+{
+}
+
+PictureChecks::~PictureChecks()
+{
+    // Their ends are no longer wanted; each is stopped as it is deleted.
+    for (QProcess* process : findChildren<QProcess*>())
+        process->disconnect(this);
+}
+
+void PictureChecks::check(const QString& sample, const QString& colourStill, const QString& bottomStill)
+{
+    m_found.remove(sample);
+    const std::array<bool, 2> readLabel { m_settings.barcode && m_settings.labelOnColour,
+        m_settings.barcode && m_settings.labelOnBottom };
+    const std::array<bool, 2> wanted { readLabel[0] || m_settings.samePicture || m_settings.blank,
+        readLabel[1] || m_settings.blank };
+    if (!wanted[0] && !wanted[1])
+        return;
+    const quint64 id = ++m_nextRun;
+    auto run = std::make_shared<Run>();
+    run->sample = sample;
+    run->readLabel = readLabel;
+    run->since.start();
+    m_runs.insert(id, run);
+    const QString stills[] = { colourStill, bottomStill };
+    for (int i = 0; i < 2; ++i) {
+        if (!wanted[i])
+            continue;
+        auto* process = new QProcess(this);
+        process->setProcessChannelMode(QProcess::SeparateChannels);
+        connect(process, &QProcess::finished, this, [this, id, i, process] { measured(id, i, process); });
+        connect(
+            process, &QProcess::errorOccurred, this, [this, id, i, process](QProcess::ProcessError error) {
+                if (error == QProcess::FailedToStart)
+                    measured(id, i, process);
+            });
+        QStringList arguments;
+        if (readLabel[std::size_t(i)])
+            arguments << QStringLiteral("--barcodes");
+        arguments << stills[i];
+        run->processes[std::size_t(i)] = process;
+        ++run->pending;
+        process->start(m_checker, arguments);
+    }
+    QTimer::singleShot(m_bound, this, [this, id] {
+        const std::shared_ptr<Run> late = m_runs.take(id);
+        if (!late)
+            return;
+        qCInfo(lcChecks, "Checks of %s dropped: not done within %lld ms", qPrintable(late->sample),
+            qint64(m_bound.count()));
+        for (QProcess* process : late->processes)
+            if (process && process->state() != QProcess::NotRunning)
+                process->kill();
+    });
+}
+
+void PictureChecks::measured(quint64 id, int still, QProcess* process)
+{
+    process->deleteLater();
+    const std::shared_ptr<Run> run = m_runs.value(id);
+    if (!run || run->processes[std::size_t(still)] != process)
+        return;
+    run->processes[std::size_t(still)] = nullptr;
+    // What it wrote before failing (a decoder that aborted) still counts.
+    run->stills[std::size_t(still)] = StillMeasure::parse(process->readAllStandardOutput());
+    if (process->error() == QProcess::FailedToStart || process->exitStatus() != QProcess::NormalExit
+        || process->exitCode() != 0)
+        qCWarning(lcChecks, "The still checker on the %s picture of %s failed: %s %s",
+            qPrintable(QString::fromLatin1(ViewNames[still]).toLower()), qPrintable(run->sample),
+            qPrintable(process->errorString()), process->readAllStandardError().trimmed().constData());
+    if (--run->pending == 0) {
+        m_runs.remove(id);
+        judge(*run);
+    }
+}
+
+std::optional<QString> PictureChecks::numberOnLabel(const QStringList& barcodes)
+{
+    // The digits after a symbology identifier ("]C0") or a short fixed prefix.
+    static const QRegularExpression number(
+        QStringLiteral(R"(^(?:\][A-Za-z]\d)?(?:[A-Za-z]{1,3}[-: ]?)?(\d{8})$)"));
+    for (const QString& barcode : barcodes) {
+        const QRegularExpressionMatch match = number.match(barcode.section(QLatin1Char(' '), 1).trimmed());
+        if (match.hasMatch())
+            return match.captured(1);
+    }
+    return std::nullopt;
+}
+
+double PictureChecks::difference(const QByteArray& a, const QByteArray& b)
+{
+    if (a.size() != b.size() || a.isEmpty())
+        return 255;
+    double meanA = 0;
+    double meanB = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        meanA += quint8(a[i]);
+        meanB += quint8(b[i]);
+    }
+    meanA /= double(a.size());
+    meanB /= double(b.size());
+    double sum = 0;
+    for (qsizetype i = 0; i < a.size(); ++i)
+        sum += std::abs((quint8(a[i]) - meanA) - (quint8(b[i]) - meanB));
+    return sum / double(a.size());
+}
+
+PictureChecks::Finding PictureChecks::otherNumber(
+    const QString& viewName, const QString& shown, const QString& sample)
+{
+    return { QStringLiteral("Picture shows %1: check the sample, Redo").arg(shown),
+        QStringLiteral("The %1 picture shows %2, not %3.").arg(viewName.toLower(), shown, sample) };
+}
+
+PictureChecks::Finding PictureChecks::samePicture(const QString& earlier)
+{
+    return { QStringLiteral("Same as %1: was the sample changed?").arg(earlier),
+        QStringLiteral("Same picture as %1: was the sample changed?").arg(earlier) };
+}
+
+std::optional<PictureChecks::Finding> PictureChecks::blank(const QString& viewName, const StillMeasure& still)
+{
+    // Almost one level all over (a lens cap, the light off), or mostly clipped.
+    QString what;
+    if (still.darkShare > 0.9 || (still.spread < 6 && still.mean < 60))
+        what = QStringLiteral("dark");
+    else if (still.brightShare > 0.5 || (still.spread < 6 && still.mean > 200))
+        what = QStringLiteral("too bright");
+    else if (still.spread < 6)
+        what = QStringLiteral("blank");
+    if (what.isEmpty())
+        return std::nullopt;
+    const QString picture = viewName + QStringLiteral(" picture is ") + what;
+    return Finding { picture + QStringLiteral(": check camera and light"),
+        picture + QStringLiteral(": check the camera and the light.") };
+}
+
+void PictureChecks::judge(Run& run)
+{
+    QList<Finding> findings;
+    QStringList log;
+    const QString sample = run.sample;
+    bool colourBlank = false;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::optional<StillMeasure>& still = run.stills[i];
+        const QString view = QString::fromLatin1(ViewNames[i]);
+        if (!still)
+            continue;
+        log << QStringLiteral("%1 mean %2 spread %3")
+                   .arg(view.toLower())
+                   .arg(still->mean, 0, 'f', 0)
+                   .arg(still->spread, 0, 'f', 0);
+        if (run.readLabel[i]) {
+            log << (still->barcodes.isEmpty() ? QStringLiteral("no barcode")
+                                              : still->barcodes.join(QLatin1String(", ")));
+            const std::optional<QString> shown = numberOnLabel(still->barcodes);
+            if (shown && *shown != sample)
+                findings << otherNumber(view, *shown, sample);
+        }
+        if (m_settings.blank)
+            if (const std::optional<Finding> empty = blank(view, *still)) {
+                findings << *empty;
+                colourBlank = colourBlank || i == 0;
+            }
+    }
+    if (const std::optional<StillMeasure>& colour = run.stills[0]) {
+        if (m_settings.samePicture && !m_lastThumb.isEmpty() && m_lastSample != sample) {
+            const double changed = difference(colour->thumb, m_lastThumb);
+            log << QStringLiteral("difference from %1: %2").arg(m_lastSample).arg(changed, 0, 'f', 1);
+            // A blank picture says more than its sameness.
+            if (changed < SameSceneBelow && !colourBlank)
+                findings << samePicture(m_lastSample);
+        }
+        m_lastSample = sample;
+        m_lastThumb = colour->thumb;
+    }
+    qCInfo(lcChecks, "Checks of %s after %lld ms: %s", qPrintable(sample), run.since.elapsed(),
+        qPrintable(log.join(QLatin1String("; "))));
+    if (!findings.isEmpty())
+        m_found.insert(sample, findings);
+    emit checked(sample, findings);
+}
