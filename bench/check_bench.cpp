@@ -48,8 +48,9 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     const QString checker = QStringLiteral(IMAGEMAKER_STILL_CHECKER);
     QTemporaryDir dir;
-    std::printf(
-        "median of %d, ms per still    load  levels+thumb  decode  checker process  (empty process)\n", runs);
+    std::printf("median of %d, ms per still    load  levels+thumb  decode  (no label)  checker process  "
+                "(empty process)\n",
+        runs);
     for (const QSize size : { QSize(1280, 720), QSize(1920, 1080) }) {
         const QString path = dir.filePath("still.bmp");
         if (!scenePicture(labelled("00099999"), size).save(path, "BMP"))
@@ -66,12 +67,23 @@ int main(int argc, char** argv)
             if (still_check::barcodes(grey).empty())
                 qFatal("the label was not read");
         });
+        // A picture without a label: the decoder searches it all.
+        const still_check::Grey bare = [&] {
+            const QString none = dir.filePath("bare.bmp");
+            if (!scenePicture(::bare(3), size).save(none, "BMP"))
+                qFatal("cannot write the still");
+            return still_check::loadGrey(none.toStdString());
+        }();
+        const double search = medianMs(runs, [&] {
+            if (!still_check::barcodes(bare).empty())
+                qFatal("a label where there is none");
+        });
         const double whole = medianMs(runs, [&] {
             runProcess(checker, { QStringLiteral("--barcodes"), path });
         });
         const double empty = medianMs(runs, [&] { runProcess(QStringLiteral("/bin/true"), {}); });
-        std::printf("%4dx%-4d %20.1f %13.1f %7.1f %16.1f %16.1f\n", size.width(), size.height(), load,
-            measure, decode, whole, empty);
+        std::printf("%4dx%-4d %20.1f %13.1f %7.1f %11.1f %16.1f %16.1f\n", size.width(), size.height(), load,
+            measure, decode, search, whole, empty);
     }
     return 0;
 }
