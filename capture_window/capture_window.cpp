@@ -337,13 +337,13 @@ void Form_ImageMaker::showEvent(QShowEvent* event)
 
 bool Form_ImageMaker::eventFilter(QObject* watched, QEvent* event)
 {
-    // Enter on a history entry shows it, as a double-click does.
     // A double-click on a picture of the panel shows that JPEG at its size.
     if ((watched == ui->img_color || watched == ui->img_bttm)
         && event->type() == QEvent::MouseButtonDblClick) {
         lookCloserAtPicture(watched == ui->img_color ? image_store::ColorPrefix : image_store::BottomPrefix);
         return true;
     }
+    // Enter on a history entry shows it, as a double-click does.
     if (watched == ui->lst_Captured && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
