@@ -43,21 +43,23 @@ int runImageMaker(int argc, char** argv)
     image_store::ShareWorker shareWorker;
     image_store::SpawnLauncher launcher(share);
     image_store::ImageStore store(share, launcher, shareWorker);
+    // The helper programs installed with this one.
+    const auto installed = [](const char* name) {
+        return QDir::cleanPath(
+            QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/") + QLatin1String(name));
+    };
     // The converter installed with the program, never one from the share:
     // that may be built for another system, on a noexec mount, or writable
     // by any operator.
-    launcher.runInstead(store.converterProgram(),
-        QDir::cleanPath(
-            QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/imgcon32.exe")));
+    launcher.runInstead(store.converterProgram(), installed("imgcon32.exe"));
     camera::GstCamera camera(camera::GstCamera::buildSources(), store.stills());
-    camera.readSettingsFrom(camera::systemSettingsFolders());
+    const QStringList settingsFolders = camera::systemSettingsFolders();
+    camera.readSettingsFrom(settingsFolders);
     ScanCollector scans;
     MessageBoxPrompts prompts(scans);
 
-    PictureChecks checks(
-        QApplication::applicationDirPath() + QStringLiteral("/../lib/imagemaker/imagemaker-still-check"),
-        CheckSettings::read(
-            camera::findSettingsFile(camera::systemSettingsFolders(), camera::ControlSettingsKey)));
+    PictureChecks checks(installed("imagemaker-still-check"),
+        CheckSettings::read(camera::findSettingsFile(settingsFolders, camera::ControlSettingsKey)));
 
     CaptureWindowServices services { camera, store, prompts, scans };
     services.checks = &checks;

@@ -1,5 +1,7 @@
 #include "capture_window/picture_checks.h"
 
+#include "tools/still_check.h"
+
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -16,7 +18,7 @@ Q_LOGGING_CATEGORY(lcChecks, "imagemaker.checks", QtInfoMsg)
 
 namespace {
 
-constexpr int ThumbBytes = 64 * 36;
+constexpr int ThumbBytes = still_check::ThumbWidth * still_check::ThumbHeight;
 const char* const ViewNames[] = { "Colour", "Bottom" };
 
 bool flag(const QSettings& settings, const char* key)
@@ -117,7 +119,6 @@ void PictureChecks::check(const QString& sample, const QString& colourStill, con
         if (!wanted[i])
             continue;
         auto* process = new QProcess(this);
-        process->setProcessChannelMode(QProcess::SeparateChannels);
         connect(process, &QProcess::finished, this, [this, id, i, process] { measured(id, i, process); });
         connect(
             process, &QProcess::errorOccurred, this, [this, id, i, process](QProcess::ProcessError error) {

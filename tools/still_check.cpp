@@ -1,5 +1,7 @@
 #include "tools/still_check.h"
 
+#include "image_store/unique_fd.h"
+
 // Text as UTF-8, as later versions give it.
 #define ZX_USE_UTF8 1
 #include <ZXing/ReadBarcode.h>
@@ -24,27 +26,18 @@ struct TjFree {
     void operator()(unsigned char* buffer) const { tjFree(buffer); }
 };
 
-struct Fd {
-    int fd;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 } // namespace
 
 Grey loadGrey(const std::string& path)
 {
-    const Fd file { ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) };
+    const image_store::UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status { };
-    if (file.fd < 0 || ::fstat(file.fd, &status) != 0)
+    if (!file || ::fstat(file.get(), &status) != 0)
         throw std::runtime_error("cannot open " + path);
     if (!S_ISREG(status.st_mode))
         throw std::runtime_error("not a regular file: " + path);
     // The file checked, not the name again.
-    const std::string opened = "/proc/self/fd/" + std::to_string(file.fd);
+    const std::string opened = "/proc/self/fd/" + std::to_string(file.get());
     Grey grey;
     // The loader gives a colour file's pixels in colour only.
     int format = TJPF_RGB;
