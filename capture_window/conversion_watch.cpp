@@ -157,13 +157,19 @@ ConversionWatch::Picture ConversionWatch::picture(const QString& viewPrefix, con
     return picture;
 }
 
-QStringList ConversionWatch::samplesWithoutJpeg() const
+QStringList ConversionWatch::samplesWhere(const std::function<bool(const Picture&)>& wanted) const
 {
     QSet<QString> samples;
     for (const Entry& entry : m_pictures)
-        if (entry.picture.state == State::Failed || entry.picture.retryDue)
+        if (wanted(entry.picture))
             samples.insert(entry.sample);
     return samples.values();
+}
+
+QStringList ConversionWatch::samplesWithoutJpeg() const
+{
+    return samplesWhere(
+        [](const Picture& picture) { return picture.state == State::Failed || picture.retryDue; });
 }
 
 int ConversionWatch::converting() const
@@ -176,11 +182,9 @@ int ConversionWatch::converting() const
 
 QStringList ConversionWatch::samplesLeftWithoutJpeg() const
 {
-    QSet<QString> samples;
-    for (const Entry& entry : m_pictures)
-        if (entry.picture.state == State::Failed || entry.picture.state == State::Running)
-            samples.insert(entry.sample);
-    QStringList sorted = samples.values();
+    QStringList sorted = samplesWhere([](const Picture& picture) {
+        return picture.state == State::Failed || picture.state == State::Running;
+    });
     sorted.sort();
     return sorted;
 }

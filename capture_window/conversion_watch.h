@@ -71,6 +71,7 @@ signals:
     void unfinishedChanged();
 
 private:
+    QStringList samplesWhere(const std::function<bool(const Picture&)>& wanted) const;
     struct Entry {
         quint64 take = 0;
         Picture picture;
