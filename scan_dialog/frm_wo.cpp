@@ -14,8 +14,6 @@ Frm_Wo::Frm_Wo(ScanCollector& scans, QWidget* owner)
 {
     ui->setupUi(this);
     setFixedSize(size());
-    // Opens where the window system puts new windows, not centred on the owner.
-    setAttribute(Qt::WA_Moved);
 
     QPalette white = ui->txt_Wo->palette();
     white.setColor(QPalette::Window, Qt::white);

@@ -161,6 +161,20 @@ private slots:
         QCOMPARE(dialog->ExitSoftware, exit);
     }
 
+    // An operator looks at the window; the dialog must not open in a corner.
+    void opensOverItsOwner_notInTheScreensCorner()
+    {
+        QWidget owner;
+        owner.setGeometry(300, 200, 800, 600);
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        Frm_Wo owned(scans, &owner);
+        owned.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owned));
+        QVERIFY2(owner.frameGeometry().contains(owned.frameGeometry()),
+            qPrintable(QString("dialog at %1,%2").arg(owned.x()).arg(owned.y())));
+    }
+
     void closeControl_actsAsCancel()
     {
         showDialog();
