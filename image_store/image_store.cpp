@@ -124,8 +124,7 @@ void ImageStore::startConversion(
     m_worker.submit(
         [prepared, spawned, localBitmap, floor = m_limitFloor] {
             const qint64 bytes = localBitmap.isEmpty() ? 0 : QFileInfo(localBitmap).size();
-            *spawned = prepared();
-            spawned->limit = conversionLimit(bytes, floor);
+            *spawned = prepared(conversionLimit(bytes, floor));
         },
         [this, spawned, finished, launched, notStarted](std::exception_ptr error) {
             if (error) {

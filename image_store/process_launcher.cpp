@@ -93,12 +93,23 @@ public:
     posix_spawnattr_t attributes;
 };
 
-Spawned spawn(const QStringList& words)
+// A process that must not outlive this program by more than its limit runs
+// under timeout(1), which kills its session a little after the watch would:
+// while this program runs, the watch stops it and tells why.
+QStringList boundedToOutlive(std::chrono::milliseconds limit)
+{
+    constexpr qint64 WatchFirstMs = 1000;
+    const qint64 seconds = (limit.count() + WatchFirstMs + 999) / 1000;
+    return { QStringLiteral("/usr/bin/timeout"), QStringLiteral("--signal=KILL"),
+        QString::number(seconds) + QLatin1Char('s') };
+}
+
+Spawned spawn(const QStringList& words, std::chrono::milliseconds limit)
 {
     const QString program = words.first();
     checkRunnable(program);
     std::vector<QByteArray> encoded;
-    for (const QString& word : words)
+    for (const QString& word : (limit.count() > 0 ? boundedToOutlive(limit) : QStringList()) + words)
         encoded.push_back(QFile::encodeName(word));
     std::vector<char*> argv;
     for (QByteArray& word : encoded)
@@ -112,7 +123,7 @@ Spawned spawn(const QStringList& words)
     if (error != 0)
         throw LaunchError("Cannot start " + program.toStdString() + ": " + std::strerror(error));
 
-    Spawned spawned { pid, static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)), program };
+    Spawned spawned { pid, static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)), program, limit };
     if (spawned.pidfd < 0) {
         // Without a pidfd the child is still reaped, by a blocking wait on
         // a thread of its own.
@@ -154,7 +165,7 @@ ProcessLauncher::Prepared SpawnLauncher::prepare(const QString& commandLine, int
     for (const auto& [sharePath, localProgram] : m_installed)
         if (named.compare(sharePath, Qt::CaseInsensitive) == 0)
             words.first() = localProgram;
-    return [words] { return spawn(words); };
+    return [words](std::chrono::milliseconds limit) { return spawn(words, limit); };
 }
 
 void SpawnLauncher::watch(const Spawned& spawned, Finished finished)

@@ -52,8 +52,9 @@ class ProcessLauncher {
 public:
     using Finished = std::function<void(const ProcessEnd&)>;
     // Throws LaunchError when the program cannot be started. Holds copies
-    // of all it needs, so it may run on any thread, after the launcher.
-    using Prepared = std::function<Spawned()>;
+    // of all it needs, so it may run on any thread, after the launcher. A
+    // process given a limit (0: none) is stopped past it.
+    using Prepared = std::function<Spawned(std::chrono::milliseconds limit)>;
     virtual ~ProcessLauncher() = default;
     virtual Prepared prepare(const QString& commandLine, int windowStyle) = 0;
     // `finished`, if given, is called on this thread's event loop once the
@@ -67,7 +68,8 @@ public:
 // the program ends still writes its JPEG), and posix_spawn does not copy the
 // program's memory as fork does. Each child is watched through a pidfd on the
 // event loop and reaped as it ends: none is left a zombie. One that runs past
-// its limit is killed with its whole session.
+// its limit is killed with its whole session: by the watch while this program
+// runs, and by a timer started with it when this program is gone.
 class SpawnLauncher final : public QObject, public ProcessLauncher {
     Q_OBJECT
 public:

@@ -19,9 +19,11 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace image_store;
+using namespace std::chrono_literals;
 
 class TestImageStore : public QObject {
     Q_OBJECT
@@ -124,13 +126,38 @@ private slots:
             file.close();
             QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
             launcher.watch(
-                launcher.prepare(script, 2)(), [&ends, body](const ProcessEnd& end) { ends[body] = end; });
+                launcher.prepare(script, 2)(0ms), [&ends, body](const ProcessEnd& end) { ends[body] = end; });
         }
         QTRY_COMPARE(ends.size(), size_t(3));
         QVERIFY(ends["exit 0"].ok());
         QVERIFY(ends["exit 3"].exited && ends["exit 3"].code == 3 && !ends["exit 3"].ok());
         QVERIFY(!ends["kill -9 $$"].exited && ends["kill -9 $$"].code == SIGKILL);
         QCOMPARE(launcher.running(), 0);
+    }
+
+    // A program that is gone stops nothing; a process it left must still
+    // end, a little after its limit.
+    void launcher_gone_itsProcessStillEndsPastItsLimit()
+    {
+        QTemporaryDir dir;
+        const QString script = dir.filePath("hangs");
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\nsleep 600.0064700\n");
+        file.close();
+        QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
+        Spawned spawned;
+        {
+            SpawnLauncher gone(share.map());
+            spawned = gone.prepare(script, 2)(300ms);
+            gone.watch(spawned, nullptr);
+        }
+        const auto reap = qScopeGuard([pid = static_cast<pid_t>(spawned.pid)] {
+            ::kill(-pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        });
+        QTRY_COMPARE(processesMentioning("600.0064700"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(processesMentioning("600.0064700"), 0, 5000);
     }
 
     void startConversion_manyLaunches_leaveNoZombie()
