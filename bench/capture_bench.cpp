@@ -81,6 +81,7 @@ public:
             return { true, {} };
         return { yesLeft-- > 0, {} };
     }
+    void addToOpenQuestion(const QString&) override { }
 };
 
 // What the capture action cannot do without: a raw write of a bitmap's bytes

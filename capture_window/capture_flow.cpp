@@ -553,6 +553,7 @@ void CaptureFlow::askAutoIncrement(const QString& taken, const QString& next, co
         return;
     }
     enter(State::AskingAutoIncrement);
+    m_askingAfter = taken;
     QString question = QStringLiteral("Auto increment to next sample number (") + next + QLatin1Char(')');
     // What the pictures just taken showed, where known by now.
     if (m_checks)
@@ -560,6 +561,7 @@ void CaptureFlow::askAutoIncrement(const QString& taken, const QString& next, co
             question += QLatin1Char('\n') + finding.said;
     const Answer increment
         = m_screen.ask(replacing(question, next, newest), QStringLiteral("Auto Increment"), newest.isValid());
+    m_askingAfter.clear();
     enter(State::Idle);
     if (increment.yes)
         m_screen.setNumberText(next);
@@ -568,6 +570,21 @@ void CaptureFlow::askAutoIncrement(const QString& taken, const QString& next, co
     else
         runWhenIdle([this] { getNumberNow(); });
     armNext();
+}
+
+void CaptureFlow::setPictureChecks(PictureChecks* checks)
+{
+    m_checks = checks;
+    if (m_checks)
+        connect(m_checks, &PictureChecks::checked, this, &CaptureFlow::picturesChecked);
+}
+
+void CaptureFlow::picturesChecked(const QString& sample, const QList<PictureChecks::Finding>& findings)
+{
+    if (m_state != State::AskingAutoIncrement || sample != m_askingAfter)
+        return;
+    for (const PictureChecks::Finding& finding : findings)
+        m_screen.addToQuestion(finding.said);
 }
 
 void CaptureFlow::armNext()

@@ -2,6 +2,7 @@
 
 #include "camera/camera_control.h"
 #include "capture_window/capture_session.h"
+#include "capture_window/picture_checks.h"
 #include "capture_window/prompts.h"
 #include "capture_window/views.h"
 
@@ -22,7 +23,6 @@ class ImageStore;
 
 // The window's side of the flow: what it shows and asks. The modal boxes
 // and the scan dialog return once answered; nothing else waits.
-class PictureChecks;
 
 class FlowScreen {
 public:
@@ -35,6 +35,8 @@ public:
     virtual void unloadScanDialog() = 0;
     // Yes is the default answer, unless `noByDefault`.
     virtual Answer ask(const QString& text, const QString& title, bool noByDefault = false) = 0;
+    // A line under the text of the question that is open now.
+    virtual void addToQuestion(const QString& line) = 0;
     virtual void tell(const QString& text) = 0;
     virtual void showArmed(const QString& sample) = 0;
     virtual void showNothingArmed() = 0;
@@ -126,7 +128,7 @@ public:
         FlowScreen& screen, std::function<QDateTime()> clock);
 
     // What the take's pictures say of its sample, when a bench checks them.
-    void setPictureChecks(PictureChecks* checks) { m_checks = checks; }
+    void setPictureChecks(PictureChecks* checks);
 
     State state() const { return m_state; }
     // A request to a camera or the share is under way.
@@ -204,6 +206,8 @@ private:
     void lookUpFailed(const QString& sample, std::exception_ptr error);
     void askTakeNow(const QString& sample, const QDateTime& newest);
     void askAutoIncrement(const QString& taken, const QString& next, const QDateTime& newest);
+    // The checks of a take that end while its question is open add to it.
+    void picturesChecked(const QString& sample, const QList<PictureChecks::Finding>& findings);
     // After a take: the number scanned meanwhile, or the one the dialog holds.
     void armNext();
     // Takes the armed sample, and the chain of samples that follows.
@@ -242,6 +246,8 @@ private:
     std::optional<Take> m_take;
     // A scan that ended while a take was under way.
     QString m_keptScan;
+    // The sample just taken, while the question after it is open.
+    QString m_askingAfter;
     bool m_closeAsked = false;
     // The question that follows is for a re-take the operator asked for.
     bool m_redoAsked = false;

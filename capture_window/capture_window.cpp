@@ -254,6 +254,11 @@ Answer Form_ImageMaker::ask(const QString& text, const QString& title, bool noBy
     return m_prompts.askYesNo(this, text, title, noByDefault);
 }
 
+void Form_ImageMaker::addToQuestion(const QString& line)
+{
+    m_prompts.addToOpenQuestion(line);
+}
+
 void Form_ImageMaker::tell(const QString& text)
 {
     m_prompts.showMessage(this, text);

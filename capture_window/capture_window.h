@@ -106,6 +106,7 @@ private:
     bool showScanDialog() override;
     void unloadScanDialog() override;
     Answer ask(const QString& text, const QString& title, bool noByDefault) override;
+    void addToQuestion(const QString& line) override;
     void tell(const QString& text) override;
     void showArmed(const QString& sample) override;
     void showNothingArmed() override;

@@ -106,6 +106,13 @@ Answer MessageBoxPrompts::askYesNo(
     PlainMessageBox box(parent, m_scans, text, title, QMessageBox::Yes | QMessageBox::No);
     if (noByDefault)
         box.setDefaultButton(QMessageBox::No);
+    m_question = &box;
     const bool yes = runModal(box) == QMessageBox::Yes;
     return { yes, box.scanned() };
+}
+
+void MessageBoxPrompts::addToOpenQuestion(const QString& line)
+{
+    if (m_question)
+        m_question->setText(m_question->text() + QLatin1Char('\n') + line);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QtGlobal>
 
@@ -26,6 +28,8 @@ public:
     virtual Answer askYesNo(
         QWidget* parent, const QString& text, const QString& title = {}, bool noByDefault = false)
         = 0;
+    // A line under the text of the Yes/No question open now, if one is.
+    virtual void addToOpenQuestion(const QString& line) = 0;
 };
 
 // The real boxes: no icon, OK or Yes/No. A Yes/No box has no way out but its
@@ -43,7 +47,9 @@ public:
     void showMessage(QWidget* parent, const QString& text, const QString& title = {}) override;
     Answer askYesNo(
         QWidget* parent, const QString& text, const QString& title = {}, bool noByDefault = false) override;
+    void addToOpenQuestion(const QString& line) override;
 
 private:
     ScanCollector& m_scans;
+    QPointer<QMessageBox> m_question;
 };

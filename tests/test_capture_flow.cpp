@@ -91,6 +91,7 @@ public:
             answers.pop_front();
         return { yes, {} };
     }
+    void addToQuestion(const QString& line) override { log << "added " + line; }
     void tell(const QString& text) override { log << "tell " + text; }
     void showArmed(const QString& sample) override { log << "armed " + sample; }
     void showNothingArmed() override { log << "waiting"; }

@@ -159,8 +159,9 @@ private slots:
     }
 
     // The window: a take whose colour camera shows another number tells it
-    // on the status line and on its history line, for a screen reader too.
-    void window_tellsAFinding_onTheStatusAndHistoryLines()
+    // on the status line and on its history line, for a screen reader too,
+    // and under the question that follows the take, even once it is open.
+    void window_tellsAFinding_onTheStatusAndHistoryLines_andInTheQuestion()
     {
         const QString scene = dir.filePath("scene.jpg");
         QVERIFY(scenePicture(labelled("00099999"), QSize(1280, 720)).save(scene, "JPEG", 95));
@@ -175,11 +176,19 @@ private slots:
         connect(f.checks.get(), &PictureChecks::checked, this, [&] { status = f.text("lbl_Status"); });
         f.window->scanDialog().setNumberText("00012345");
         f.prompts.answers = { true, false };
+        f.prompts.onAsk = [&] {
+            if (f.prompts.log.last().startsWith("Auto Increment|"))
+                QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty(), 10000);
+        };
         f.scans.add(WindowFixture::press("cmd_Cancel"));
         f.window->AcceptSampleNumber();
         QVERIFY(f.settled());
         QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty(), 10000);
         QCOMPARE(status, QString("Picture shows 00099999: check the sample, Redo"));
+        QCOMPARE(f.prompts.log.last(),
+            QString("Auto Increment|Auto increment to next sample number (00012346)\n"
+                    "The colour picture shows 00099999, not 00012345.\n"
+                    "Bottom picture is blank: check the camera and the light."));
         const QListWidgetItem* line = f.child<QListWidget>("lst_Captured")->item(0);
         QVERIFY(line->toolTip().contains("The colour picture shows 00099999, not 00012345."));
         QCOMPARE(line->data(Qt::AccessibleDescriptionRole).toString(), line->toolTip());

@@ -74,13 +74,23 @@ Answer ScriptedPrompts::askYesNo(QWidget*, const QString& text, const QString& t
 {
     log << (title.isEmpty() ? ApplicationTitle : title) + QLatin1Char('|') + text
             + (noByDefault ? QStringLiteral("|No by default") : QString());
+    m_asking = true;
     if (onAsk)
         onAsk();
+    m_asking = false;
     if (answers.empty())
         return {};
     const bool answer = answers.front();
     answers.pop_front();
     return { answer, {} };
+}
+
+void ScriptedPrompts::addToOpenQuestion(const QString& line)
+{
+    if (!m_asking)
+        return;
+    const qsizetype end = log.last().indexOf(QStringLiteral("|No by default"));
+    log.last().insert(end < 0 ? log.last().size() : end, QLatin1Char('\n') + line);
 }
 
 void ScriptedScanDialog::show(Frm_Wo& dialog)

@@ -55,10 +55,15 @@ public:
     // Logged as "title|text", with "|No by default" after it when so.
     Answer askYesNo(
         QWidget* parent, const QString& text, const QString& title = {}, bool noByDefault = false) override;
+    // Added to the question's line in the log, while onAsk runs.
+    void addToOpenQuestion(const QString& line) override;
 
     std::deque<bool> answers; // next Yes/No answers; No when none is left
     std::function<void()> onAsk; // runs before each answer
     QStringList log;
+
+private:
+    bool m_asking = false;
 };
 
 // Answers the scan dialog from a script, as the window's way of showing it:
