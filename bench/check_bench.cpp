@@ -1,13 +1,15 @@
 // Times the checks of a take's still, per still, at 1280x720 and 1920x1080:
 // reading the bitmap, the levels and the thumbnail, the barcode decode
-// alone, and the whole still checker as the window runs it (a process per
-// still), beside a process that does nothing (the floor of a process).
+// alone, the whole still checker as the window runs it (one process that
+// serves still after still), the same in a fresh process per still, and a
+// process that does nothing (the floor of a process).
 // usage: check_bench [RUNS]   (run with QT_QPA_PLATFORM=offscreen)
 #include "label_picture.h"
 #include "tools/still_check.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -40,6 +42,20 @@ void runProcess(const QString& program, const QStringList& arguments)
         qFatal("%s failed", qPrintable(program));
 }
 
+// One still's answer from a checker that serves.
+void askServed(QProcess& checker, const QString& path)
+{
+    checker.write("B " + QFile::encodeName(path) + '\n');
+    QByteArray answer;
+    while (!answer.endsWith(QByteArray("\n") + still_check::Done + '\n')) {
+        if (!checker.waitForReadyRead(30000))
+            qFatal("the checker did not answer");
+        answer += checker.readAllStandardOutput();
+    }
+    if (!answer.contains("barcode "))
+        qFatal("the served checker did not read the label");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -48,8 +64,8 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     const QString checker = QStringLiteral(IMAGEMAKER_STILL_CHECKER);
     QTemporaryDir dir;
-    std::printf("median of %d, ms per still    load  levels+thumb  decode  (no label)  checker process  "
-                "(empty process)\n",
+    std::printf("median of %d, ms per still    load  levels+thumb  decode  (no label)  served checker  "
+                "process each  (empty process)\n",
         runs);
     for (const QSize size : { QSize(1280, 720), QSize(1920, 1080) }) {
         const QString path = dir.filePath("still.bmp");
@@ -78,12 +94,18 @@ int main(int argc, char** argv)
             if (!still_check::barcodes(bare).empty())
                 qFatal("a label where there is none");
         });
+        QProcess serving;
+        serving.start(checker, { QStringLiteral("--serve") });
+        askServed(serving, path);
+        const double served = medianMs(runs, [&] { askServed(serving, path); });
+        serving.closeWriteChannel();
+        serving.waitForFinished();
         const double whole = medianMs(runs, [&] {
             runProcess(checker, { QStringLiteral("--barcodes"), path });
         });
         const double empty = medianMs(runs, [&] { runProcess(QStringLiteral("/bin/true"), {}); });
-        std::printf("%4dx%-4d %20.1f %13.1f %7.1f %11.1f %16.1f %16.1f\n", size.width(), size.height(), load,
-            measure, decode, search, whole, empty);
+        std::printf("%4dx%-4d %20.1f %13.1f %7.1f %11.1f %15.1f %13.1f %16.1f\n", size.width(), size.height(),
+            load, measure, decode, search, served, whole, empty);
     }
     return 0;
 }

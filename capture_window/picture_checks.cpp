@@ -21,6 +21,16 @@ namespace {
 constexpr int ThumbBytes = still_check::ThumbWidth * still_check::ThumbHeight;
 const char* const ViewNames[] = { "Colour", "Bottom" };
 
+// Where the checker's line that ends an answer begins; -1 while none has come.
+qsizetype endOfAnswer(const QByteArray& output)
+{
+    const QByteArray line = QByteArray(still_check::Done) + '\n';
+    if (output.startsWith(line))
+        return 0;
+    const qsizetype at = output.indexOf('\n' + line);
+    return at < 0 ? -1 : at + 1;
+}
+
 bool flag(const QSettings& settings, const char* key)
 {
     const QString value = settings.value(QLatin1String(key)).toString().trimmed().toLower();
@@ -78,7 +88,6 @@ std::optional<StillMeasure> StillMeasure::parse(const QByteArray& output)
 
 struct PictureChecks::Run {
     QString sample;
-    std::array<QProcess*, 2> processes {}; // colour, bottom
     std::array<std::optional<StillMeasure>, 2> stills;
     std::array<bool, 2> readLabel {};
     int pending = 0;
@@ -94,7 +103,7 @@ PictureChecks::PictureChecks(QString checker, CheckSettings settings, std::chron
 
 PictureChecks::~PictureChecks()
 {
-    // Their ends are no longer wanted; each is stopped as it is deleted.
+    // Its end is no longer wanted; it is stopped as it is deleted.
     for (QProcess* process : findChildren<QProcess*>())
         process->disconnect(this);
 }
@@ -106,61 +115,120 @@ void PictureChecks::check(const QString& sample, const QString& colourStill, con
         m_settings.barcode && m_settings.labelOnBottom };
     const std::array<bool, 2> wanted { readLabel[0] || m_settings.samePicture || m_settings.blank,
         readLabel[1] || m_settings.blank };
-    if (!wanted[0] && !wanted[1])
-        return;
+    const QString stills[] = { colourStill, bottomStill };
     const quint64 id = ++m_nextRun;
     auto run = std::make_shared<Run>();
     run->sample = sample;
     run->readLabel = readLabel;
     run->since.start();
-    m_runs.insert(id, run);
-    const QString stills[] = { colourStill, bottomStill };
     for (int i = 0; i < 2; ++i) {
-        if (!wanted[i])
+        // A request is one line.
+        if (!wanted[std::size_t(i)] || stills[i].contains(QLatin1Char('\n')))
             continue;
-        auto* process = new QProcess(this);
-        connect(process, &QProcess::finished, this, [this, id, i, process] { measured(id, i, process); });
-        connect(
-            process, &QProcess::errorOccurred, this, [this, id, i, process](QProcess::ProcessError error) {
-                if (error == QProcess::FailedToStart)
-                    measured(id, i, process);
-            });
-        QStringList arguments;
-        if (readLabel[std::size_t(i)])
-            arguments << QStringLiteral("--barcodes");
-        arguments << stills[i];
-        run->processes[std::size_t(i)] = process;
+        m_queue.append({ id, i, stills[i], readLabel[std::size_t(i)] });
         ++run->pending;
-        process->start(m_checker, arguments);
     }
+    if (run->pending == 0)
+        return;
+    m_runs.insert(id, run);
     QTimer::singleShot(m_bound, this, [this, id] {
         const std::shared_ptr<Run> late = m_runs.take(id);
         if (!late)
             return;
         qCInfo(lcChecks, "Checks of %s dropped: not done within %lld ms", qPrintable(late->sample),
             qint64(m_bound.count()));
-        for (QProcess* process : late->processes)
-            if (process && process->state() != QProcess::NotRunning)
-                process->kill();
+        m_queue.removeIf([id](const Request& request) { return request.run == id; });
+        if (m_current && m_current->run == id) {
+            stopChecker();
+            next();
+        }
     });
+    next();
 }
 
-void PictureChecks::measured(quint64 id, int still, QProcess* process)
+void PictureChecks::next()
 {
-    process->deleteLater();
-    const std::shared_ptr<Run> run = m_runs.value(id);
-    if (!run || run->processes[std::size_t(still)] != process)
+    if (m_current || m_queue.isEmpty())
         return;
-    run->processes[std::size_t(still)] = nullptr;
-    // What it wrote before failing (a decoder that aborted) still counts.
-    run->stills[std::size_t(still)] = StillMeasure::parse(process->readAllStandardOutput());
-    if (process->error() == QProcess::FailedToStart || process->exitStatus() != QProcess::NormalExit
-        || process->exitCode() != 0)
+    m_current = m_queue.takeFirst();
+    if (!m_process) {
+        m_process = new QProcess(this);
+        QProcess* process = m_process;
+        connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
+            if (process != m_process)
+                return;
+            m_output += process->readAllStandardOutput();
+            const QByteArray done = QByteArray(still_check::Done) + '\n';
+            for (qsizetype end = 0; m_current && (end = endOfAnswer(m_output)) >= 0;) {
+                const QByteArray output = m_output.left(end);
+                m_output.remove(0, end + done.size());
+                answered(output);
+            }
+        });
+        connect(process, &QProcess::finished, this, [this, process] { checkerGone(process); });
+        connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                checkerGone(process);
+        });
+        process->start(m_checker, { QStringLiteral("--serve") });
+    }
+    m_process->write((m_current->readLabel ? "B " : "L ") + QFile::encodeName(m_current->path) + '\n');
+}
+
+void PictureChecks::answered(const QByteArray& output)
+{
+    const Request request = *std::exchange(m_current, std::nullopt);
+    if (const QByteArray errors = m_process->readAllStandardError().trimmed(); !errors.isEmpty())
+        qCWarning(lcChecks, "The still checker on the %s picture of %s: %s",
+            qPrintable(QString::fromLatin1(ViewNames[request.still]).toLower()),
+            qPrintable(m_runs.contains(request.run) ? m_runs.value(request.run)->sample : QString()),
+            errors.constData());
+    measured(request, output);
+    next();
+}
+
+void PictureChecks::checkerGone(QProcess* checker)
+{
+    checker->deleteLater();
+    if (checker != m_process)
+        return;
+    m_process = nullptr;
+    const QByteArray output = std::exchange(m_output, {}) + checker->readAllStandardOutput();
+    if (m_current) {
+        const Request request = *std::exchange(m_current, std::nullopt);
+        // What it wrote before failing (a decoder that aborted) still counts.
         qCWarning(lcChecks, "The still checker on the %s picture of %s failed: %s %s",
-            qPrintable(QString::fromLatin1(ViewNames[still]).toLower()), qPrintable(run->sample),
-            qPrintable(process->errorString()), process->readAllStandardError().trimmed().constData());
+            qPrintable(QString::fromLatin1(ViewNames[request.still]).toLower()),
+            qPrintable(m_runs.contains(request.run) ? m_runs.value(request.run)->sample : QString()),
+            qPrintable(checker->errorString()), checker->readAllStandardError().trimmed().constData());
+        measured(request, output);
+    }
+    // Started again for what waits; once only for a checker that cannot start.
+    QTimer::singleShot(0, this, [this] { next(); });
+}
+
+void PictureChecks::stopChecker()
+{
+    if (!m_process)
+        return;
+    QProcess* stuck = std::exchange(m_process, nullptr);
+    m_current.reset();
+    m_output.clear();
+    // Deleted once it has ended: one stuck on a server that hangs ends
+    // only when the server answers.
+    disconnect(stuck, nullptr, this, nullptr);
+    connect(stuck, &QProcess::finished, stuck, &QObject::deleteLater);
+    stuck->kill();
+}
+
+void PictureChecks::measured(const Request& request, const QByteArray& output)
+{
+    const std::shared_ptr<Run> run = m_runs.value(request.run);
+    if (!run)
+        return;
+    run->stills[std::size_t(request.still)] = StillMeasure::parse(output);
     if (--run->pending == 0) {
-        m_runs.remove(id);
+        m_runs.remove(request.run);
         judge(*run);
     }
 }

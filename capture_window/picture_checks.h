@@ -37,9 +37,11 @@ struct StillMeasure {
 
 // What a take's pictures say of its sample, found after the take without
 // delaying it: a barcode of another number, the same picture as the last
-// take of another number, a blank picture. Each still is measured by the
-// still checker in a process of its own, stopped at a bound; what it cannot
-// tell in time is dropped for that take. Only findings are told.
+// take of another number, a blank picture. The stills are measured one
+// after another by the still checker, in a process of its own that serves
+// take after take; a take's checks not ended at a bound are dropped, and a
+// checker that hangs then is stopped, one that ends is started again for
+// the next still. Only findings are told.
 class PictureChecks final : public QObject {
     Q_OBJECT
 public:
@@ -76,10 +78,25 @@ signals:
 
 private:
     struct Run;
-    void measured(quint64 run, int still, QProcess* process);
+    struct Request {
+        quint64 run = 0;
+        int still = 0; // 0 colour, 1 bottom
+        QString path;
+        bool readLabel = false;
+    };
+    void next();
+    void answered(const QByteArray& output);
+    // The checker ended or could not start: what it wrote counts.
+    void checkerGone(QProcess* checker);
+    void stopChecker();
+    void measured(const Request& request, const QByteArray& output);
     void judge(Run& run);
 
     QString m_checker;
+    QProcess* m_process = nullptr;
+    QByteArray m_output;
+    std::optional<Request> m_current;
+    QList<Request> m_queue;
     CheckSettings m_settings;
     std::chrono::milliseconds m_bound;
     quint64 m_nextRun = 0;

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <istream>
 #include <ostream>
 #include <stdexcept>
 
@@ -122,24 +123,12 @@ std::vector<std::string> barcodes(const Grey& picture)
     return { std::string(ZXing::ToString(result.format())) + ' ' + result.text() };
 }
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+namespace {
+
+constexpr const char* Usage = "usage: imagemaker-still-check [--barcodes] FILE | --serve\n";
+
+int checkOne(const std::string& path, bool readBarcodes, std::ostream& out, std::ostream& err)
 {
-    bool readBarcodes = false;
-    std::string path;
-    for (const std::string& arg : args) {
-        if (arg == "--barcodes")
-            readBarcodes = true;
-        else if (path.empty() && !arg.starts_with("--"))
-            path = arg;
-        else {
-            err << "usage: imagemaker-still-check [--barcodes] FILE\n";
-            return 2;
-        }
-    }
-    if (path.empty()) {
-        err << "usage: imagemaker-still-check [--barcodes] FILE\n";
-        return 2;
-    }
     try {
         const Grey picture = loadGrey(path);
         const Levels found = levels(picture);
@@ -155,14 +144,59 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         // still has.
         out.flush();
         if (readBarcodes)
-            for (const std::string& code : barcodes(picture))
+            for (std::string code : barcodes(picture)) {
+                // One line each, whatever a label holds.
+                for (char& c : code)
+                    if (static_cast<unsigned char>(c) < 0x20)
+                        c = ' ';
                 out << "barcode " << code << '\n';
+            }
         out.flush();
         return 0;
     } catch (const std::exception& failure) {
         err << failure.what() << '\n';
         return 1;
     }
+}
+
+} // namespace
+
+int serve(std::istream& in, std::ostream& out, std::ostream& err)
+{
+    std::string request;
+    while (std::getline(in, request)) {
+        // "B FILE" reads barcodes too, "L FILE" the levels only.
+        if (request.size() > 2 && (request[0] == 'B' || request[0] == 'L') && request[1] == ' ')
+            checkOne(request.substr(2), request[0] == 'B', out, err);
+        else
+            err << "not a request: " << request << '\n';
+        out << Done << '\n';
+        out.flush();
+    }
+    return 0;
+}
+
+int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
+{
+    if (args.size() == 1 && args[0] == "--serve")
+        return serve(in, out, err);
+    bool readBarcodes = false;
+    std::string path;
+    for (const std::string& arg : args) {
+        if (arg == "--barcodes")
+            readBarcodes = true;
+        else if (path.empty() && !arg.starts_with("--"))
+            path = arg;
+        else {
+            err << Usage;
+            return 2;
+        }
+    }
+    if (path.empty()) {
+        err << Usage;
+        return 2;
+    }
+    return checkOne(path, readBarcodes, out, err);
 }
 
 } // namespace still_check

@@ -37,11 +37,16 @@ std::vector<std::uint8_t> thumbnail(const Grey& picture);
 // carry only.
 std::vector<std::string> barcodes(const Grey& picture);
 
-// The program's whole work: arguments after its name ("[--barcodes] FILE").
-// Writes its findings to out, one per line:
+// The program's whole work: arguments after its name. "[--barcodes] FILE"
+// writes what FILE shows to out, one finding per line:
 //   levels MEAN SPREAD DARKSHARE BRIGHTSHARE
 //   thumb HEX
 //   barcode FORMAT TEXT
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// "--serve" answers requests read from in, one per line ("B FILE" with the
+// barcodes, "L FILE" without), each with those lines and then Done, so one
+// process checks still after still: a fresh process pays for its memory
+// page by page, which costs more than the checks.
+inline constexpr const char* Done = "done";
+int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 
 } // namespace still_check

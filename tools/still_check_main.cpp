@@ -4,5 +4,5 @@
 
 int main(int argc, char** argv)
 {
-    return still_check::run(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+    return still_check::run(std::vector<std::string>(argv + 1, argv + argc), std::cin, std::cout, std::cerr);
 }
