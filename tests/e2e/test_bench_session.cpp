@@ -50,6 +50,11 @@ private slots:
         QVERIFY(!QFileInfo::exists(Share::file("CLR_70000003_01.bmp")));
         desk.screenshot().save(QStringLiteral("bench-session.png"));
         exitFromTheDialog();
+        // The installed still checker looked at each take; the test cameras
+        // show one unchanging scene, so the second is the first's picture.
+        QVERIFY2(program->output().contains(QRegularExpression(
+                     "Checks of 70000002 after \\d+ ms: colour mean.*difference from 70000001: [01]\\.")),
+            qPrintable(program->output()));
     }
 
     void retakeThroughTheHistory_writesTheFirstSampleAgain()
