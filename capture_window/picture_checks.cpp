@@ -179,10 +179,8 @@ void PictureChecks::answered(const QByteArray& output)
 {
     const Request request = *std::exchange(m_current, std::nullopt);
     if (const QByteArray errors = m_process->readAllStandardError().trimmed(); !errors.isEmpty())
-        qCWarning(lcChecks, "The still checker on the %s picture of %s: %s",
-            qPrintable(QString::fromLatin1(ViewNames[request.still]).toLower()),
-            qPrintable(m_runs.contains(request.run) ? m_runs.value(request.run)->sample : QString()),
-            errors.constData());
+        qCWarning(
+            lcChecks, "The still checker on the %s: %s", qPrintable(pictureOf(request)), errors.constData());
     measured(request, output);
     next();
 }
@@ -197,13 +195,11 @@ void PictureChecks::checkerGone(QProcess* checker)
     if (m_current) {
         const Request request = *std::exchange(m_current, std::nullopt);
         // What it wrote before failing (a decoder that aborted) still counts.
-        qCWarning(lcChecks, "The still checker on the %s picture of %s failed: %s %s",
-            qPrintable(QString::fromLatin1(ViewNames[request.still]).toLower()),
-            qPrintable(m_runs.contains(request.run) ? m_runs.value(request.run)->sample : QString()),
+        qCWarning(lcChecks, "The still checker on the %s failed: %s %s", qPrintable(pictureOf(request)),
             qPrintable(checker->errorString()), checker->readAllStandardError().trimmed().constData());
         measured(request, output);
     }
-    // Started again for what waits; once only for a checker that cannot start.
+    // Started again for the next still that waits.
     QTimer::singleShot(0, this, [this] { next(); });
 }
 
@@ -217,8 +213,19 @@ void PictureChecks::stopChecker()
     // Deleted once it has ended: one stuck on a server that hangs ends
     // only when the server answers.
     disconnect(stuck, nullptr, this, nullptr);
+    if (stuck->state() == QProcess::NotRunning) {
+        stuck->deleteLater();
+        return;
+    }
     connect(stuck, &QProcess::finished, stuck, &QObject::deleteLater);
     stuck->kill();
+}
+
+QString PictureChecks::pictureOf(const Request& request) const
+{
+    const std::shared_ptr<Run> run = m_runs.value(request.run);
+    return QString::fromLatin1(ViewNames[request.still]).toLower() + QStringLiteral(" picture of ")
+        + (run ? run->sample : QStringLiteral("a dropped take"));
 }
 
 void PictureChecks::measured(const Request& request, const QByteArray& output)

@@ -89,6 +89,8 @@ private:
     // The checker ended or could not start: what it wrote counts.
     void checkerGone(QProcess* checker);
     void stopChecker();
+    // "colour picture of 00012345", for the log.
+    QString pictureOf(const Request& request) const;
     void measured(const Request& request, const QByteArray& output);
     void judge(Run& run);
 
