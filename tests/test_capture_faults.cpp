@@ -70,6 +70,14 @@ class TestCaptureFaults : public QObject {
     {
         QVERIFY(QTest::qWaitFor([&] { return processesMentioning(f->share.samplesFolder()) == 0; }, 10000));
     }
+    // The shown take's JPEGs read back too: the window reads each once its
+    // converter has been reaped, which comes after the converter is gone.
+    void waitForPicturesShown()
+    {
+        waitForConverters();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !f->picture("img_color").isNull() && !f->picture("img_bttm").isNull(), 10000);
+    }
     // Only final names in the sample folder once the converters and the
     // window's last share work are done: nothing left written half.
     void verifyNoPartialFiles()
@@ -110,9 +118,9 @@ private slots:
         arm("00067000");
         capture();
         QCOMPARE(f->window->capturedCount(), 1);
-        // Its JPEGs written first: a converter cut off by the folder's going
-        // would add its own line to the status.
-        waitForConverters();
+        // Its JPEGs written and read first: a conversion cut off by the
+        // folder's going would add its own line to the status.
+        waitForPicturesShown();
         QVERIFY(QDir().rename(folder, away));
         capture();
         QCOMPARE(f->window->capturedCount(), 1);
@@ -495,7 +503,7 @@ private slots:
         arm("00064008");
         capture();
         QVERIFY(waitForFile(f->sampleFile("CLR_00064008_01.jpg")));
-        waitForConverters();
+        waitForPicturesShown();
         QVERIFY(QFile::remove(f->sampleFile("CLR_00064008_01.jpg")));
         QVERIFY(QDir(folder).mkpath("CLR_00064008_01.jpg/kept"));
         f->window->ShowSampleImages("00064008");
