@@ -45,9 +45,10 @@ void runProcess(const QString& program, const QStringList& arguments)
 // One still's answer from a checker that serves.
 void askServed(QProcess& checker, const QString& path)
 {
-    checker.write("B " + QFile::encodeName(path) + '\n');
+    checker.write(
+        QByteArray::fromStdString(still_check::request(QFile::encodeName(path).toStdString(), true)));
     QByteArray answer;
-    while (!answer.endsWith(QByteArray("\n") + still_check::Done + '\n')) {
+    while (still_check::answerEnd(answer.toStdString()) == std::string_view::npos) {
         if (!checker.waitForReadyRead(30000))
             qFatal("the checker did not answer");
         answer += checker.readAllStandardOutput();

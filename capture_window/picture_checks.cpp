@@ -21,16 +21,6 @@ namespace {
 constexpr int ThumbBytes = still_check::ThumbWidth * still_check::ThumbHeight;
 const char* const ViewNames[] = { "Colour", "Bottom" };
 
-// Where the checker's line that ends an answer begins; -1 while none has come.
-qsizetype endOfAnswer(const QByteArray& output)
-{
-    const QByteArray line = QByteArray(still_check::Done) + '\n';
-    if (output.startsWith(line))
-        return 0;
-    const qsizetype at = output.indexOf('\n' + line);
-    return at < 0 ? -1 : at + 1;
-}
-
 bool flag(const QSettings& settings, const char* key)
 {
     const QString value = settings.value(QLatin1String(key)).toString().trimmed().toLower();
@@ -158,10 +148,11 @@ void PictureChecks::next()
             if (process != m_process)
                 return;
             m_output += process->readAllStandardOutput();
-            const QByteArray done = QByteArray(still_check::Done) + '\n';
-            for (qsizetype end = 0; m_current && (end = endOfAnswer(m_output)) >= 0;) {
-                const QByteArray output = m_output.left(end);
-                m_output.remove(0, end + done.size());
+            for (std::size_t end = 0; m_current
+                 && (end = still_check::answerEnd({ m_output.constData(), std::size_t(m_output.size()) }))
+                     != std::string_view::npos;) {
+                const QByteArray output = m_output.left(qsizetype(end));
+                m_output.remove(0, qsizetype(end + still_check::DoneLine.size()));
                 answered(output);
             }
         });
@@ -172,7 +163,8 @@ void PictureChecks::next()
         });
         process->start(m_checker, { QStringLiteral("--serve") });
     }
-    m_process->write((m_current->readLabel ? "B " : "L ") + QFile::encodeName(m_current->path) + '\n');
+    m_process->write(QByteArray::fromStdString(
+        still_check::request(QFile::encodeName(m_current->path).toStdString(), m_current->readLabel)));
 }
 
 void PictureChecks::answered(const QByteArray& output)

@@ -159,8 +159,6 @@ int checkOne(const std::string& path, bool readBarcodes, std::ostream& out, std:
     }
 }
 
-} // namespace
-
 int serve(std::istream& in, std::ostream& out, std::ostream& err)
 {
     std::string request;
@@ -170,11 +168,13 @@ int serve(std::istream& in, std::ostream& out, std::ostream& err)
             checkOne(request.substr(2), request[0] == 'B', out, err);
         else
             err << "not a request: " << request << '\n';
-        out << Done << '\n';
+        out << DoneLine;
         out.flush();
     }
     return 0;
 }
+
+} // namespace
 
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err)
 {

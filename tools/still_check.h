@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What a still shows, measured for the window's checks in a process of its
@@ -42,11 +43,29 @@ std::vector<std::string> barcodes(const Grey& picture);
 //   levels MEAN SPREAD DARKSHARE BRIGHTSHARE
 //   thumb HEX
 //   barcode FORMAT TEXT
-// "--serve" answers requests read from in, one per line ("B FILE" with the
-// barcodes, "L FILE" without), each with those lines and then Done, so one
-// process checks still after still: a fresh process pays for its memory
-// page by page, which costs more than the checks.
-inline constexpr const char* Done = "done";
+// "--serve" answers requests read from in, one per line (request()), each
+// with those lines and then DoneLine, so one process checks still after
+// still: a fresh process pays for its memory page by page, which costs more
+// than the checks.
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
+
+// A serving checker's request for one still: "B FILE" with the barcodes,
+// "L FILE" without.
+inline std::string request(const std::string& path, bool readBarcodes)
+{
+    return (readBarcodes ? "B " : "L ") + path + '\n';
+}
+
+inline constexpr std::string_view DoneLine = "done\n";
+
+// Where the line that ends an answer begins in what a serving checker wrote;
+// npos while none has come.
+inline std::size_t answerEnd(std::string_view output)
+{
+    if (output.starts_with(DoneLine))
+        return 0;
+    const std::size_t at = output.find("\ndone\n");
+    return at == std::string_view::npos ? at : at + 1;
+}
 
 } // namespace still_check
