@@ -3,12 +3,15 @@
 #include "scan_dialog/scan_log.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 
 #include <utility>
 
 ScanCollector::ScanCollector(QObject* parent)
     : QObject(parent)
+    , m_detector(QGuiApplication::platformName() == QLatin1String("xcb") ? ScanDetector::Repeats::Paired
+                                                                         : ScanDetector::Repeats::Flagged)
 {
     // Before any window's own handling, each key the program gets, once at
     // its window and again at each control it is handed on to.

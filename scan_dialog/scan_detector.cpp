@@ -24,11 +24,14 @@ bool isPressKey(int key)
 
 bool ScanDetector::isRepeat(const QKeyEvent& key) const
 {
-    if (key.isAutoRepeat())
-        return true;
     // X sends one repeat of a held key as a release and a press with one
-    // time stamp, unflagged.
-    return key.timestamp() != 0 && key.key() == m_releasedKey && qint64(key.timestamp()) == m_releasedAt;
+    // time stamp, not always flagged.
+    if (key.timestamp() != 0 && key.key() == m_releasedKey && qint64(key.timestamp()) == m_releasedAt)
+        return true;
+    // Where repeats come paired, Qt's flag is no more than that pair, and
+    // it outlives a pair whose release went to a box closed meanwhile (a
+    // CR+LF's second Enter): the operator's next Enter would come flagged.
+    return m_repeats == Repeats::Flagged && key.isAutoRepeat();
 }
 
 ScanDetector::Kind ScanDetector::see(const QKeyEvent& key)

@@ -36,6 +36,14 @@ public:
     // rolling over make two or three.
     static constexpr int MinScanDigits = 4;
 
+    // How the platform tells a held key's repeats: flagged by Qt, or (X)
+    // only as a release and a press with one time stamp.
+    enum class Repeats { Flagged, Paired };
+    explicit ScanDetector(Repeats repeats = Repeats::Flagged)
+        : m_repeats(repeats)
+    {
+    }
+
     enum class Kind {
         Digit, // one digit, typed or scanned
         End, // Enter, or a scanner's Tab: ends the digits before it
@@ -66,6 +74,7 @@ private:
     bool isRepeat(const QKeyEvent& key) const;
     Kind seeEnd(qint64 at, bool scannerPace);
 
+    Repeats m_repeats;
     // No release since the last press.
     bool m_held = false;
     int m_lastKey = 0;

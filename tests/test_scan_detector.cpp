@@ -26,12 +26,19 @@ public:
             press(Qt::Key_0 + digit.digitValue(), QString(digit), gapMs);
     }
     void enter(ulong gapMs = 10) { press(Qt::Key_Return, QStringLiteral("\r"), gapMs); }
+    // A held key's repeat, as X sends it: a release and a press at one time, flagged.
+    void repeat(int key, const QString& text, ulong gapMs)
+    {
+        m_at += gapMs;
+        send(QEvent::KeyRelease, key, text, true);
+        send(QEvent::KeyPress, key, text, true);
+    }
     void wait(ulong ms) { m_at += ms; }
 
 private:
-    void send(QEvent::Type type, int key, const QString& text)
+    void send(QEvent::Type type, int key, const QString& text, bool repeat = false)
     {
-        QKeyEvent event(type, key, Qt::NoModifier, text);
+        QKeyEvent event(type, key, Qt::NoModifier, text, repeat);
         event.setTimestamp(m_at);
         QWidget* focus = QApplication::focusWidget();
         if (!focus && QApplication::activeModalWidget())
@@ -79,10 +86,12 @@ class TestScanDetector : public QObject {
 
 private slots:
     // A scanner's CR+LF within one millisecond: Qt may hand both Enters in
-    // one event object; the second is still the rest of the scan.
+    // one event object; the second is still the rest of the scan. On X its
+    // release may go to the box its first Enter closed, and Qt then flags
+    // the operator's next Enter as a repeat: it is a press of its own.
     void detector_aSecondEnterInTheSameEventAndMillisecond_isTheSuffix()
     {
-        ScanDetector detector;
+        ScanDetector detector(ScanDetector::Repeats::Paired);
         for (int i = 0; i < 8; ++i) {
             QKeyEvent digit(QEvent::KeyPress, Qt::Key_0, Qt::NoModifier, "0");
             digit.setTimestamp(5000 + 5 * i);
@@ -97,6 +106,16 @@ private slots:
         QCOMPARE(detector.see(enter), ScanDetector::Kind::End);
         detector.see(up);
         QCOMPARE(detector.see(enter), ScanDetector::Kind::Ignored);
+        QKeyEvent next(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+        next.setTimestamp(5884);
+        QCOMPARE(detector.see(next), ScanDetector::Kind::End);
+        // Held from there, its repeats come as a flagged release and press at one time.
+        QKeyEvent repeatUp(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, "\r", true);
+        repeatUp.setTimestamp(6400);
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
+        repeat.setTimestamp(6400);
+        QCOMPARE(detector.see(repeatUp), ScanDetector::Kind::Ignored);
+        QCOMPARE(detector.see(repeat), ScanDetector::Kind::Ignored);
     }
 
     void question_strayDigitsAnswerNothing_andSaySo_thenEnterIsYes()
@@ -167,10 +186,8 @@ private slots:
         const Answer answer = ask([&](QMessageBox* box) {
             keys.enter(40);
             openAfterSuffix = box->isVisible();
-            // A held Enter: its repeats come as a release and a press at one time.
-            keys.wait(2000);
-            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r", true);
-            QApplication::sendEvent(box->focusWidget(), &press);
+            // A held Enter.
+            keys.repeat(Qt::Key_Return, QStringLiteral("\r"), 2000);
             openAfterRepeat = box->isVisible();
             keys.enter(500);
         });
