@@ -272,8 +272,7 @@ void Form_ImageMaker::showArmed(const QString& sample)
 
 void Form_ImageMaker::showNothingArmed()
 {
-    // A failed capture's reason stays until the next sample is armed.
-    showStatus(m_flow.session().waitingStatus(), m_flow.session().failureDetail());
+    m_results->showWaiting();
     ui->lbl_labnumber->setText(QString());
 }
 

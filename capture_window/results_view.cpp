@@ -163,7 +163,8 @@ void ResultsView::markHistory(const QString& sample)
         if (picture.state == ConversionWatch::State::Failed)
             reasons << conversionFailureText(view->name, sample) + QStringLiteral(": ") + picture.failure;
     }
-    reasons << m_checkNotes.value(sample);
+    for (const PictureChecks::Finding& finding : m_checkNotes.value(sample))
+        reasons << finding.said;
     // The latest take of the sample carries the mark; earlier ones never do.
     bool latest = true;
     const QStringList& samples = m_session.capturedSamples();
@@ -184,15 +185,32 @@ void ResultsView::markHistory(const QString& sample)
 
 void ResultsView::checked(const QString& sample, const QList<PictureChecks::Finding>& findings)
 {
+    m_checkNotes.insert(sample, findings);
+    markHistory(sample);
+    // Told whatever is armed by now: the sample may still be under the camera.
+    if (!findings.isEmpty())
+        showFindings(findings);
+}
+
+void ResultsView::showFindings(const QList<PictureChecks::Finding>& findings)
+{
     QStringList said;
     for (const PictureChecks::Finding& finding : findings)
         said << finding.said;
-    m_checkNotes.insert(sample, said);
-    markHistory(sample);
-    if (findings.isEmpty())
-        return;
-    // Told whatever is armed by now: the sample may still be under the camera.
     showStatus(findings.first().status, said.join(QLatin1Char('\n')));
+}
+
+void ResultsView::showWaiting()
+{
+    // A failed capture's reason stays until the next sample is armed; so
+    // does a finding of the last take, which may ask for its Redo.
+    const QStringList& captured = m_session.capturedSamples();
+    if (m_session.failureStatus().isEmpty() && !captured.isEmpty()) {
+        const QList<PictureChecks::Finding> findings = m_checkNotes.value(captured.last().trimmed());
+        if (!findings.isEmpty())
+            return showFindings(findings);
+    }
+    showStatus(m_session.waitingStatus(), m_session.failureDetail());
 }
 
 void ResultsView::showStatus(const QString& text, const QString& detail)

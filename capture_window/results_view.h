@@ -51,6 +51,8 @@ public:
     void checked(const QString& sample, const QList<PictureChecks::Finding>& findings);
     // `text` for the operator, `detail` in its tooltip and for a screen reader.
     void showStatus(const QString& text, const QString& detail = {});
+    // Nothing armed: what the operator should still know of the last take.
+    void showWaiting();
 
 signals:
     // A picture of the displayed sample was put in the panel.
@@ -70,6 +72,7 @@ private:
     void conversionEnded(const QString& viewPrefix, const QString& sample);
     void conversionFailed(const QString& viewPrefix, const QString& sample);
     void markHistory(const QString& sample);
+    void showFindings(const QList<PictureChecks::Finding>& findings);
     void renderStatus();
 
     Widgets m_widgets;
@@ -82,5 +85,5 @@ private:
     QString m_statusText;
     QString m_statusDetail;
     // By sample, for its latest take: what its pictures' checks found.
-    QHash<QString, QStringList> m_checkNotes;
+    QHash<QString, QList<PictureChecks::Finding>> m_checkNotes;
 };

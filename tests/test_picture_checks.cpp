@@ -170,6 +170,7 @@ private slots:
     // The window: a take whose colour camera shows another number tells it
     // on the status line and on its history line, for a screen reader too,
     // and under the question that follows the take, even once it is open.
+    // With nothing armed after it, as before a Redo, the status line keeps it.
     void window_tellsAFinding_onTheStatusAndHistoryLines_andInTheQuestion()
     {
         const QString scene = dir.filePath("scene.jpg");
@@ -194,6 +195,7 @@ private slots:
         QVERIFY(f.settled());
         QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty(), 10000);
         QCOMPARE(status, QString("Picture shows 00099999: check the sample, Redo"));
+        QCOMPARE(f.text("lbl_Status"), status);
         QCOMPARE(f.prompts.log.last(),
             QString("Auto Increment|Auto increment to next sample number (00012346)\n"
                     "The colour picture shows 00099999, not 00012345.\n"
