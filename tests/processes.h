@@ -20,14 +20,21 @@ template <typename Each> void forEachProcess(Each each)
 // Processes whose command line mentions the given path, other than this one:
 // the converters launched on a share's files that are still at work. The
 // converters run detached, so their temporary files are only final once
-// none is left. A zombie has an empty command line and is not counted.
+// none is left. A zombie has an empty command line and is not counted, nor
+// is a process under another root (a suite run in a chroot beside this one
+// names the same paths).
 inline int processesMentioning(const QString& path)
 {
     const QByteArray needle = QFile::encodeName(path);
     const QString self = QString::number(QCoreApplication::applicationPid());
+    const QString root = QFile::symLinkTarget(QStringLiteral("/proc/self/root"));
     int count = 0;
     forEachProcess([&](const QString& pid) {
-        QFile cmdline(QStringLiteral("/proc/") + pid + QStringLiteral("/cmdline"));
+        const QString dir = QStringLiteral("/proc/") + pid;
+        const QString itsRoot = QFile::symLinkTarget(dir + QStringLiteral("/root"));
+        if (!itsRoot.isEmpty() && itsRoot != root)
+            return;
+        QFile cmdline(dir + QStringLiteral("/cmdline"));
         if (pid != self && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(needle))
             ++count;
     });
