@@ -130,16 +130,30 @@ QString Desktop::focus(const QString& title) const
     throw DriverError(QStringLiteral("could not focus \"") + title + QStringLiteral("\": ") + failure);
 }
 
+void Desktop::sendKeys(const QStringList& args) const
+{
+    xdotool(args);
+    m_sinceKeys.start();
+}
+
+void Desktop::readQuestion() const
+{
+    // A box that came well after the last key is read by the time it is seen.
+    const qint64 since = m_sinceKeys.isValid() ? m_sinceKeys.elapsed() : ReadingMs;
+    if (since < ReadingMs)
+        QThread::msleep(static_cast<unsigned long>(ReadingMs - since));
+}
+
 void Desktop::key(const QString& title, const QString& keys) const
 {
     focus(title);
-    xdotool({ "key", "--clearmodifiers", keys });
+    sendKeys({ "key", "--clearmodifiers", keys });
 }
 
 void Desktop::type(const QString& title, const QString& text) const
 {
     focus(title);
-    xdotool({ "type", "--delay", "12", text });
+    sendKeys({ "type", "--delay", "12", text });
 }
 
 void Desktop::scan(const QString& number) const
@@ -158,32 +172,31 @@ void Desktop::scanInto(const QString& title, const QString& digits, const QStrin
     QStringList keys { "key", "--delay", "0" };
     for (const QChar character : digits)
         keys << (character == QLatin1Char(']') ? QStringLiteral("bracketright") : QString(character));
-    xdotool(keys << suffix);
+    sendKeys(keys << suffix);
 }
 
 void Desktop::hold(const QString& title, const QString& key, int ms) const
 {
+    waitForWindow(title);
+    readQuestion();
     focus(title);
-    QThread::msleep(ReadingMs);
     xdotool({ "keydown", key });
     xdotool({ "sleep", QString::number(ms / 1000.0, 'f', 3) });
-    xdotool({ "keyup", key });
+    sendKeys({ "keyup", key });
 }
 
 void Desktop::answer(const QString& title, bool yes) const
 {
-    focus(title);
-    // An operator reads the question first; a key sooner than that after a
-    // scan's Enter would be taken for the rest of the scanner's suffix.
-    QThread::msleep(ReadingMs);
+    waitForWindow(title);
+    readQuestion();
     key(title, yes ? QStringLiteral("Return") : QStringLiteral("alt+n"));
     waitUntilGone(title);
 }
 
 void Desktop::replace(const QString& title) const
 {
-    focus(title);
-    QThread::msleep(ReadingMs);
+    waitForWindow(title);
+    readQuestion();
     key(title, QStringLiteral("alt+y"));
     waitUntilGone(title);
 }
@@ -194,7 +207,7 @@ void Desktop::keyToEach(const QStringList& windowIds, const QString& keys) const
     for (const QString& id : windowIds)
         chain << "windowfocus"
               << "--sync" << id << "key" << keys;
-    xdotool(chain);
+    sendKeys(chain);
 }
 
 void Desktop::doubleClick(const QString& title, QPoint at) const

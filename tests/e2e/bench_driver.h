@@ -6,6 +6,7 @@
 // back from the share.
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPoint>
 #include <QRect>
@@ -71,7 +72,10 @@ public:
     void answer(const QString& title, bool yes) const;
     // Yes by its Alt+letter, as a question whose default is No needs it.
     void replace(const QString& title) const;
-    static constexpr unsigned long ReadingMs = 250;
+    // At least this long between a desk's keys and an answer: an operator
+    // reads the question first, and a key sooner after a scan's Enter would
+    // be taken for the rest of the scanner's suffix.
+    static constexpr int ReadingMs = 250;
     void doubleClick(const QString& title, QPoint at) const;
     // The same keys to each of these windows, in one go: a few milliseconds
     // apart, before any of them can open a window that takes the focus.
@@ -86,7 +90,11 @@ public:
 private:
     QString focus(const QString& title) const;
     QString xdotool(const QStringList& args, bool mayFail = false) const;
+    // Keys go out through this, so that the reading time counts from them.
+    void sendKeys(const QStringList& args) const;
+    void readQuestion() const;
     qint64 m_pid = 0;
+    mutable QElapsedTimer m_sinceKeys;
 };
 
 // The installed program, started as its own process; killed if still running

@@ -88,7 +88,7 @@ class TestBenchTwoBenches : public QObject, public BenchFixture {
             bench->failedBefore = bench->program->output().count("Capture of " + sample + " failed");
         }
         // Both questions read, then Enter on each, one right after the other.
-        QTest::qWait(int(Desktop::ReadingMs));
+        QTest::qWait(Desktop::ReadingMs);
         a.desk.keyToEach({ a.question, b.question }, "Return");
         bool recorded[2] = {};
         // Both settle first, so that no box opens while the other's is answered.
