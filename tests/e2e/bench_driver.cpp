@@ -177,7 +177,6 @@ void Desktop::scanInto(const QString& title, const QString& digits, const QStrin
 
 void Desktop::hold(const QString& title, const QString& key, int ms) const
 {
-    waitForWindow(title);
     readQuestion();
     focus(title);
     xdotool({ "keydown", key });
@@ -187,7 +186,6 @@ void Desktop::hold(const QString& title, const QString& key, int ms) const
 
 void Desktop::answer(const QString& title, bool yes) const
 {
-    waitForWindow(title);
     readQuestion();
     key(title, yes ? QStringLiteral("Return") : QStringLiteral("alt+n"));
     waitUntilGone(title);
@@ -195,7 +193,6 @@ void Desktop::answer(const QString& title, bool yes) const
 
 void Desktop::replace(const QString& title) const
 {
-    waitForWindow(title);
     readQuestion();
     key(title, QStringLiteral("alt+y"));
     waitUntilGone(title);
